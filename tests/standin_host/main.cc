@@ -1,0 +1,2 @@
+// STUB: replaced by the stand-in host.
+int main() { return 0; }

@@ -1,0 +1,171 @@
+#include "tests/support/run_program.h"
+
+#include <vector>
+
+namespace ulvex_test {
+
+namespace {
+
+struct Pipe {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+};
+
+bool MakePipe(Pipe& pipe) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  if (!CreatePipe(&pipe.read, &pipe.write, &inherit, 1 << 16)) return false;
+  // Only the child's end is inherited.
+  SetHandleInformation(pipe.read, HANDLE_FLAG_INHERIT, 0);
+  return true;
+}
+
+// Reads what the pipe holds now, without waiting for more.
+void DrainAvailable(HANDLE pipe, std::string& into) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) ||
+        available == 0)
+      return;
+    std::vector<char> buffer(available);
+    DWORD got = 0;
+    if (!ReadFile(pipe, buffer.data(), available, &got, nullptr) || got == 0)
+      return;
+    into.append(buffer.data(), got);
+  }
+}
+
+std::vector<wchar_t> BuildEnvironment(const RunOptions& options) {
+  std::map<std::wstring, std::wstring> variables;
+  // Keep the case of names as given but compare them case-insensitively.
+  auto findName = [&variables](const std::wstring& name) {
+    for (auto it = variables.begin(); it != variables.end(); ++it)
+      if (_wcsicmp(it->first.c_str(), name.c_str()) == 0) return it;
+    return variables.end();
+  };
+  wchar_t* block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+    const wchar_t* equals = wcschr(entry + 1, L'=');
+    if (equals == nullptr) continue;
+    variables[std::wstring(entry, equals)] = equals + 1;
+  }
+  FreeEnvironmentStringsW(block);
+  for (const auto& unset : options.unsetEnv) {
+    auto it = findName(unset.first);
+    if (it != variables.end()) variables.erase(it);
+  }
+  for (const auto& set : options.setEnv) {
+    auto it = findName(set.first);
+    if (it != variables.end()) variables.erase(it);
+    variables[set.first] = set.second;
+  }
+  std::vector<wchar_t> environment;
+  for (const auto& variable : variables) {
+    environment.insert(environment.end(), variable.first.begin(),
+                       variable.first.end());
+    environment.push_back(L'=');
+    environment.insert(environment.end(), variable.second.begin(),
+                       variable.second.end());
+    environment.push_back(L'\0');
+  }
+  environment.push_back(L'\0');
+  return environment;
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::wstring& commandLine,
+                      const RunOptions& options) {
+  ProgramRun run;
+  Pipe out, err;
+  if (!MakePipe(out) || !MakePipe(err)) return run;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &inherit, OPEN_EXISTING, 0, nullptr);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nul;
+  startup.hStdOutput = out.write;
+  startup.hStdError = err.write;
+
+  std::vector<wchar_t> environment = BuildEnvironment(options);
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  PROCESS_INFORMATION process{};
+  const BOOL created = CreateProcessW(
+      nullptr, line.data(), nullptr, nullptr, TRUE,
+      CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(),
+      options.workingDir.empty() ? nullptr : options.workingDir.c_str(),
+      &startup, &process);
+  CloseHandle(out.write);
+  CloseHandle(err.write);
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  if (!created) {
+    CloseHandle(out.read);
+    CloseHandle(err.read);
+    return run;
+  }
+  run.started = true;
+  CloseHandle(process.hThread);
+
+  if (options.whileRunning != nullptr)
+    options.whileRunning(process.hProcess, options.whileRunningContext);
+
+  const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+  for (;;) {
+    DrainAvailable(out.read, run.out);
+    DrainAvailable(err.read, run.err);
+    if (WaitForSingleObject(process.hProcess, 2) == WAIT_OBJECT_0) break;
+    if (GetTickCount64() > deadline) {
+      TerminateProcess(process.hProcess, 255);
+      WaitForSingleObject(process.hProcess, 5000);
+      run.timedOut = true;
+      break;
+    }
+  }
+  // The child has ended, so all it wrote is in the pipes. Do not wait for
+  // end-of-file: a process it started (a COM server) may hold the pipe.
+  DrainAvailable(out.read, run.out);
+  DrainAvailable(err.read, run.err);
+  GetExitCodeProcess(process.hProcess, &run.exitCode);
+  CloseHandle(process.hProcess);
+  CloseHandle(out.read);
+  CloseHandle(err.read);
+  return run;
+}
+
+std::wstring BinFolder() {
+  wchar_t path[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  std::wstring folder(path);
+  const size_t cut = folder.find_last_of(L"\\/");
+  return cut == std::wstring::npos ? std::wstring(L".") : folder.substr(0, cut);
+}
+
+std::wstring QuotedProgramPath() {
+  return L"\"" + BinFolder() + L"\\UlvexCmdLine.exe\"";
+}
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                      &wide[0], length);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()), nullptr,
+                                         0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                      &narrow[0], length, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace ulvex_test

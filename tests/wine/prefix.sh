@@ -1,0 +1,27 @@
+#!/bin/sh
+# Starts (up) or stops (down) the Wine prefix a test run uses.
+#   prefix.sh up|down <prefix dir>
+set -eu
+action=$1
+export WINEPREFIX=$2
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+case "$action" in
+  up)
+    # Create the prefix on first use, then keep one server running for the
+    # whole run and let Wine's own background processes start now, so they
+    # do not inherit the pipes of a test.
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      wineboot -i >/dev/null 2>&1 || true
+    fi
+    wineserver -p 2>/dev/null || true  # already running after wineboot
+    wine cmd /c exit 0 >/dev/null 2>&1
+    ;;
+  down)
+    wineserver -k >/dev/null 2>&1 || true
+    ;;
+  *)
+    echo "usage: prefix.sh up|down <prefix>" >&2
+    exit 2
+    ;;
+esac
