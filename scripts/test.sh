@@ -15,6 +15,11 @@ cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
 
+echo "== native under AddressSanitizer and UBSan: unit tests and a short fuzz run"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs"
+
 echo "== x86_64-w64-mingw32: build"
 cmake --preset x86_64 >/dev/null
 cmake --build --preset x86_64 -j "$jobs"
