@@ -1,0 +1,36 @@
+#include "handoff/cache_patterns.h"
+
+#include <cstdio>
+
+const CacheFolder kCacheFolders[kCacheFolderCount] = {
+    {"APPDATA", "%s\\microsoft\\forms\\*.exd"},
+    {"TEMP", "%s\\vbe\\*.exd"},
+    {"TEMP", "%s\\excel8.0\\*.exd"},
+    {"TEMP", "%s\\word8.0\\*.exd"},
+    {"TEMP", "%s\\PPT11.0\\*.exd"},
+};
+
+bool ComposeCachePattern(const CacheFolder& row, const std::string& value,
+                         std::string& pattern) {
+  char buffer[kPathBufferSize];
+  // snprintf reports the length it needed; anything that did not fit with
+  // its terminator means the pattern would have been cut.
+  const int length = snprintf(buffer, sizeof buffer, row.format, value.c_str());
+  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) {
+    pattern.clear();
+    return false;
+  }
+  pattern.assign(buffer, static_cast<size_t>(length));
+  return true;
+}
+
+bool ComposeFilePath(const std::wstring& folder, const std::wstring& name,
+                     std::wstring& path) {
+  // folder, "\", name and the terminator.
+  if (folder.size() + 1 + name.size() + 1 > kPathBufferSize) {
+    path.clear();
+    return false;
+  }
+  path = folder + L"\\" + name;
+  return true;
+}

@@ -1,0 +1,32 @@
+// Where the Office control caches (*.exd) live, and how the search
+// patterns and file paths of the cleanup are composed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+/// Bytes of a composed search pattern, and code units of a composed file
+/// path, terminator included.
+constexpr size_t kPathBufferSize = 2000;
+
+/// One cache folder: an environment variable and the pattern format that
+/// its value completes.
+struct CacheFolder {
+  const char* variable;
+  const char* format;  ///< one "%s", replaced by the variable's value
+};
+
+constexpr size_t kCacheFolderCount = 5;
+/// The five cache folders, in the order they are cleaned.
+extern const CacheFolder kCacheFolders[kCacheFolderCount];
+
+/// The row's pattern for the variable's value. False when it would not fit
+/// in kPathBufferSize bytes: that folder is then skipped, never searched
+/// under a cut-off path.
+bool ComposeCachePattern(const CacheFolder& row, const std::string& value,
+                         std::string& pattern);
+
+/// folder + "\" + name. False when it would not fit in kPathBufferSize code
+/// units: that file is then skipped, never deleted under a cut-off path.
+bool ComposeFilePath(const std::wstring& folder, const std::wstring& name,
+                     std::wstring& path);

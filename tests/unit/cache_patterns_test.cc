@@ -1,0 +1,87 @@
+#include "handoff/cache_patterns.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(CachePatternsTest, FiveFoldersInOrder) {
+  const struct {
+    const char* variable;
+    const char* pattern;  // for the value "V"
+  } expected[kCacheFolderCount] = {
+      {"APPDATA", "V\\microsoft\\forms\\*.exd"},
+      {"TEMP", "V\\vbe\\*.exd"},
+      {"TEMP", "V\\excel8.0\\*.exd"},
+      {"TEMP", "V\\word8.0\\*.exd"},
+      {"TEMP", "V\\PPT11.0\\*.exd"},
+  };
+  for (size_t i = 0; i < kCacheFolderCount; ++i) {
+    SCOPED_TRACE(testing::Message() << "row " << i);
+    EXPECT_STREQ(kCacheFolders[i].variable, expected[i].variable);
+    std::string pattern;
+    EXPECT_TRUE(ComposeCachePattern(kCacheFolders[i], "V", pattern));
+    EXPECT_EQ(pattern, expected[i].pattern);
+  }
+}
+
+TEST(CachePatternsTest, PatternComposition) {
+  const CacheFolder& vbe = kCacheFolders[1];
+  const size_t tail = std::string("\\vbe\\*.exd").size();
+  const struct {
+    const char* name;
+    std::string value;
+    bool fits;
+    std::string pattern;
+  } cases[] = {
+      // An unset variable: the folder under the current drive's root.
+      {"empty value", "", true, "\\vbe\\*.exd"},
+      {"spaces", "C:\\Users\\A B\\Local Settings\\Temp", true,
+       "C:\\Users\\A B\\Local Settings\\Temp\\vbe\\*.exd"},
+      {"ANSI bytes pass unchanged", "C:\\Temp\\Caf\xE9", true,
+       "C:\\Temp\\Caf\xE9\\vbe\\*.exd"},
+      {"percent signs are not formats", "C:\\%s%d", true,
+       "C:\\%s%d\\vbe\\*.exd"},
+      {"exactly 1,999 bytes", std::string(kPathBufferSize - 1 - tail, 'a'),
+       true, std::string(kPathBufferSize - 1 - tail, 'a') + "\\vbe\\*.exd"},
+      {"one byte too long", std::string(kPathBufferSize - tail, 'a'), false,
+       ""},
+      {"far too long", std::string(10000, 'a'), false, ""},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    std::string pattern = "stale";
+    EXPECT_EQ(ComposeCachePattern(vbe, row.value, pattern), row.fits);
+    EXPECT_EQ(pattern, row.pattern);
+    EXPECT_LT(pattern.size(), kPathBufferSize);
+  }
+}
+
+TEST(CachePatternsTest, FilePathComposition) {
+  const std::wstring folder = L"C:\\Temp\\vbe";
+  const size_t room = kPathBufferSize - 1 - folder.size() - 1;
+  const struct {
+    const char* name;
+    std::wstring folder;
+    std::wstring file;
+    bool fits;
+    std::wstring path;
+  } cases[] = {
+      {"plain", folder, L"MSForms.exd", true, L"C:\\Temp\\vbe\\MSForms.exd"},
+      {"non-ASCII name", folder, L"\u00e9\u4e2d.exd", true,
+       L"C:\\Temp\\vbe\\\u00e9\u4e2d.exd"},
+      {"empty folder: the drive root", L"", L"a.exd", true, L"\\a.exd"},
+      {"exactly 1,999 units", folder, std::wstring(room, L'x'), true,
+       folder + L"\\" + std::wstring(room, L'x')},
+      {"one unit too long", folder, std::wstring(room + 1, L'x'), false, L""},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    std::wstring path = L"stale";
+    EXPECT_EQ(ComposeFilePath(row.folder, row.file, path), row.fits);
+    EXPECT_EQ(path, row.path);
+  }
+}
+
+}  // namespace
