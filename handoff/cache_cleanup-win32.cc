@@ -13,16 +13,31 @@ std::string GetEnvString(const char* name) {
   return value != nullptr ? std::string(value) : std::string();
 }
 
+namespace {
+
+// Upper case as the file system compares names.
+std::wstring FoldCase(std::wstring text) {
+  if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+  return text;
+}
+
+}  // namespace
+
 void DeleteMatchingFiles(const std::string& pattern) {
   std::wstring widePattern, folder;
   if (!ThreadAnsiToWide(pattern, widePattern) ||
       !ThreadAnsiToWide(GetFolderPart(pattern), folder))
     return;
+  const std::wstring namePattern = FoldCase(NamePart(widePattern));
 
   WIN32_FIND_DATAW entry;
   ulvex::UniqueFind search(FindFirstFileW(widePattern.c_str(), &entry));
   if (!search) return;
   do {
+    // NOTE: the search also matches the generated 8.3 names, so "*.exd"
+    // finds "x.exdata" (short name "X~1.EXD"); only a long name that
+    // matches is deleted.
+    if (!WildcardMatch(FoldCase(entry.cFileName), namePattern)) continue;
     std::wstring path;
     // Whatever cannot be deleted (a read-only file, a folder whose name
     // matches, a file held open) simply stays.

@@ -34,3 +34,32 @@ bool ComposeFilePath(const std::wstring& folder, const std::wstring& name,
   path = folder + L"\\" + name;
   return true;
 }
+
+std::wstring NamePart(const std::wstring& pattern) {
+  const size_t separator = pattern.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? pattern
+                                         : pattern.substr(separator + 1);
+}
+
+bool WildcardMatch(const std::wstring& name, const std::wstring& pattern) {
+  // Greedy scan that, on a mismatch, lets the latest "*" take one more
+  // character; linear in practice, never worse than name x pattern.
+  size_t n = 0, p = 0;
+  size_t starAt = std::wstring::npos, resumeAt = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == L'?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == L'*') {
+      starAt = p++;
+      resumeAt = n;
+    } else if (starAt != std::wstring::npos) {
+      p = starAt + 1;
+      n = ++resumeAt;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == L'*') ++p;
+  return p == pattern.size();
+}

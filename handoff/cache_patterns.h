@@ -26,6 +26,14 @@ extern const CacheFolder kCacheFolders[kCacheFolderCount];
 bool ComposeCachePattern(const CacheFolder& row, const std::string& value,
                          std::string& pattern);
 
+/// The text after the last "\" or "/" of a pattern: its file-name part.
+std::wstring NamePart(const std::wstring& pattern);
+
+/// True when name matches pattern as a whole, where "*" stands for any run
+/// of characters and "?" for exactly one. Characters compare exactly:
+/// fold the case of both first.
+bool WildcardMatch(const std::wstring& name, const std::wstring& pattern);
+
 /// folder + "\" + name. False when it would not fit in kPathBufferSize code
 /// units: that file is then skipped, never deleted under a cut-off path.
 bool ComposeFilePath(const std::wstring& folder, const std::wstring& name,

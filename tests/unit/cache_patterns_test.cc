@@ -84,4 +84,54 @@ TEST(CachePatternsTest, FilePathComposition) {
   }
 }
 
+TEST(CachePatternsTest, NamePartOfAPattern) {
+  const struct {
+    const wchar_t* pattern;
+    const wchar_t* name;
+  } cases[] = {
+      {L"C:\\Temp\\vbe\\*.exd", L"*.exd"},
+      {L"C:/Temp/vbe/*.exd", L"*.exd"},
+      {L"\\vbe\\*.exd", L"*.exd"},
+      {L"*.exd", L"*.exd"},
+      {L"C:\\Temp\\", L""},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(testing::Message() << "pattern " << std::wstring(row.pattern));
+    EXPECT_EQ(NamePart(row.pattern), row.name);
+  }
+}
+
+TEST(CachePatternsTest, WildcardMatchOnLongNames) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* pattern;
+    bool matches;
+  } cases[] = {
+      {L"MSForms.exd", L"*.exd", true},
+      {L".exd", L"*.exd", true},
+      {L"a.b.exd", L"*.exd", true},
+      {L"a.exd.exd", L"*.exd", true},
+      {L"x.exdata", L"*.exd", false},  // its 8.3 name would match
+      {L"keep.exd.txt", L"*.exd", false},
+      {L"exd", L"*.exd", false},
+      {L"a.exd", L"?.exd", true},
+      {L"ab.exd", L"?.exd", false},
+      {L".exd", L"?.exd", false},
+      {L"abc", L"a*b*c", true},
+      {L"aXbYc", L"a*b*c", true},
+      {L"aXbYcZ", L"a*b*c", false},
+      {L"anything", L"*", true},
+      {L"", L"*", true},
+      {L"", L"", true},
+      {L"a", L"", false},
+      {L"a.exd", L"a.exd", true},
+      {L"A.EXD", L"a.exd", false},  // case is folded by the caller
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(testing::Message() << std::wstring(row.name) << " vs "
+                                    << std::wstring(row.pattern));
+    EXPECT_EQ(WildcardMatch(row.name, row.pattern), row.matches);
+  }
+}
+
 }  // namespace
