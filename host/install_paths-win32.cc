@@ -1,6 +1,48 @@
-// STUB: replaced by the real implementation.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
 #include "host/install_paths.h"
-std::string GetInstallFolder() { return {}; }
-std::string GetProductExePath() { return {}; }
-std::string GetAddinWorkbookPath() { return {}; }
-std::string GetWorkingFilePath() { return {}; }
+
+namespace {
+
+// The buffer of the module path query, in characters.
+constexpr DWORD kModulePathCapacity = 260;
+// The longest path the platform can name at all (an extended-length path):
+// a module path always fits here.
+constexpr DWORD kLongestPathCapacity = 32768;
+
+// The program's own file path, or "" when the platform cannot give it.
+std::string GetModulePath() {
+  char path[kModulePathCapacity];
+  const DWORD length = GetModuleFileNameA(nullptr, path, kModulePathCapacity);
+  if (length > 0 && length < kModulePathCapacity) return {path, length};
+  if (length == 0) return {};
+  // NOTE: a path that does not fit comes back cut off, with the buffer's
+  // size as its length (not NUL-terminated on older systems). Cut at its
+  // last separator it would name some other folder, so ask again with room
+  // for the longest possible path.
+  std::vector<char> longPath(kLongestPathCapacity);
+  const DWORD longLength =
+      GetModuleFileNameA(nullptr, longPath.data(), kLongestPathCapacity);
+  if (longLength == 0 || longLength >= kLongestPathCapacity) return {};
+  return {longPath.data(), longLength};
+}
+
+// The install folder followed by name; "" when the folder is unknown, so
+// that the path names no file rather than one under the drive's root.
+std::string InInstallFolder(const char* name) {
+  const std::string folder = GetInstallFolder();
+  return folder.empty() ? std::string() : folder + name;
+}
+
+}  // namespace
+
+std::string GetInstallFolder() { return CutInstallFolder(GetModulePath()); }
+
+std::string GetProductExePath() { return InInstallFolder("\\Ulvex_32.exe"); }
+
+std::string GetAddinWorkbookPath() { return InInstallFolder("\\App\\Ulvex"); }
+
+std::string GetWorkingFilePath() { return InInstallFolder("\\StackTrace.txt"); }

@@ -1,0 +1,72 @@
+#include "host/install_paths.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winternl.h>
+
+#include <string>
+
+#include "tests/support/run_program.h"
+
+namespace {
+
+// Makes the loader report path as this program's own file while it lives,
+// so that the platform's own module path query (and its cutting off at the
+// caller's buffer) meets the code under test.
+// NOTE: a program at a path of MAX_PATH or more cannot be started through
+// Wine's CreateProcess, so this is how such a path is tested.
+class ModulePathOverride {
+ public:
+  // An empty path leaves the real one in place.
+  explicit ModulePathOverride(const std::wstring& path) : path_(path) {
+    if (path_.empty()) return;
+    const PEB* peb = NtCurrentTeb()->ProcessEnvironmentBlock;
+    LIST_ENTRY* head = &peb->Ldr->InMemoryOrderModuleList;
+    for (LIST_ENTRY* link = head->Flink; link != head; link = link->Flink) {
+      auto* entry =
+          CONTAINING_RECORD(link, LDR_DATA_TABLE_ENTRY, InMemoryOrderLinks);
+      if (entry->DllBase != GetModuleHandleW(nullptr)) continue;
+      entry_ = entry;
+      saved_ = entry->FullDllName;
+      entry->FullDllName.Buffer = &path_[0];
+      entry->FullDllName.Length = static_cast<USHORT>(path_.size() * 2);
+      entry->FullDllName.MaximumLength = entry->FullDllName.Length + 2;
+      return;
+    }
+  }
+  ~ModulePathOverride() {
+    if (entry_ != nullptr) entry_->FullDllName = saved_;
+  }
+  bool active() const { return entry_ != nullptr; }
+
+ private:
+  std::wstring path_;
+  LDR_DATA_TABLE_ENTRY* entry_ = nullptr;
+  UNICODE_STRING saved_{};
+};
+
+TEST(InstallPathsTest, PathsAreBuiltOnTheProgramsFolder) {
+  // Its first 259 characters end inside the folder name.
+  const std::string deep = "C:\\" + std::string(300, 'd');
+  struct Row {
+    const char* label;
+    std::string modulePath;  // empty: the real one, left alone
+    std::string folder;
+  };
+  const Row rows[] = {
+      {"own path", "", ulvex_test::Narrow(ulvex_test::BinFolder())},
+      {"C:\\Tools", "C:\\Tools\\UlvexCmdLine.exe", "C:\\Tools"},
+      {"cut off in the folder", deep + "\\UlvexCmdLine.exe", deep},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.label);
+    ModulePathOverride override(ulvex_test::Widen(row.modulePath));
+    if (!row.modulePath.empty()) ASSERT_TRUE(override.active());
+    EXPECT_EQ(row.folder, GetInstallFolder());
+    EXPECT_EQ(row.folder + "\\Ulvex_32.exe", GetProductExePath());
+    EXPECT_EQ(row.folder + "\\App\\Ulvex", GetAddinWorkbookPath());
+    EXPECT_EQ(row.folder + "\\StackTrace.txt", GetWorkingFilePath());
+  }
+}
+
+}  // namespace
