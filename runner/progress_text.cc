@@ -1,7 +1,41 @@
-// STUB: replaced by the real implementation.
 #include "runner/progress_text.h"
+
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kQuitPrefix[] = L"QUIT";
+constexpr size_t kQuitPrefixLength = 4;
+constexpr wchar_t kDoneText[] = L"DONE";
+
+// strftime's buffer for the time stamp; "\nhh:mm:ss" needs 10 bytes.
+constexpr size_t kTimeStampBufferSize = 80;
+constexpr char kTimeStampFormat[] = "\n%I:%M:%S";
+
+}  // namespace
+
 const wchar_t kSuccessText[] = L"QUIT - Task SUCCEEDED, process exit code 0";
-bool IsQuitText(const std::wstring& t) { return t.compare(0, 4, L"QUIT") == 0 && t.size() >= 4; }
-bool IsSuccessText(const std::wstring& t) { return t == kSuccessText; }
-ProgressOutput DecideProgressOutput(const std::wstring&, const std::wstring&) { return ProgressOutput::Dot; }
-std::string FormatTimeStamp(const std::tm&) { return {}; }
+
+bool IsQuitText(const std::wstring& text) {
+  // Code unit by code unit and case-sensitive: "quit" is an ordinary text.
+  return text.size() >= kQuitPrefixLength &&
+         text.compare(0, kQuitPrefixLength, kQuitPrefix) == 0;
+}
+
+bool IsSuccessText(const std::wstring& text) { return text == kSuccessText; }
+
+ProgressOutput DecideProgressOutput(const std::wstring& current,
+                                    const std::wstring& previous) {
+  if (current != previous) {
+    if (current == kDoneText) return ProgressOutput::LineEndOnly;
+    if (!current.empty()) return ProgressOutput::NewLine;
+  }
+  return ProgressOutput::Dot;
+}
+
+std::string FormatTimeStamp(const std::tm& localTime) {
+  char buffer[kTimeStampBufferSize];
+  const size_t length =
+      strftime(buffer, sizeof buffer, kTimeStampFormat, &localTime);
+  return std::string(buffer, length);
+}
