@@ -1,7 +1,77 @@
-// STUB: replaced by the real implementation.
+#include <cwchar>
+
 #include "handoff/handoff_store.h"
+#include "handoff/progress_data.h"
+#include "runner/console.h"
+#include "runner/win_resource.h"
+
+namespace {
+
+constexpr wchar_t kCommandLineValue[] = L"CommandLine";
+constexpr wchar_t kProgressValue[] = L"Progress";
+constexpr wchar_t kReadErrorText[] = L"GetStringRegKey Error";
+
+// One read of "Progress" takes at most this much data: 4,095 characters of
+// text and the terminating NUL.
+constexpr DWORD kProgressReadBytes = 8192;
+
+// Opens the existing hand-off key for writing; the key is never created.
+LSTATUS OpenForWriting(ulvex::UniqueHkey& key) {
+  const std::wstring path = HandoffKeyPathW();
+  return RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE,
+                       key.put());
+}
+
+// Writes text as REG_SZ, the byte count including the terminating NUL.
+bool WriteStringValue(const wchar_t* name, const wchar_t* text) {
+  ulvex::UniqueHkey key;
+  if (OpenForWriting(key) != ERROR_SUCCESS) return false;
+  const size_t byteCount = (wcslen(text) + 1) * sizeof(wchar_t);
+  return RegSetValueExW(key.get(), name, 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>(byteCount)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 const char kHandoffKeyPath[] = "Software\\Quennet\\Ulvex";
-std::wstring HandoffKeyPathW() { return L"Software\\Quennet\\Ulvex"; }
-void SetCommandLineRegKey() {}
-void ResetProgressRegKey() {}
-std::wstring GetStringRegKey(HKEY) { return L"GetStringRegKey Error"; }
+
+std::wstring HandoffKeyPathW() {
+  const int length =
+      MultiByteToWideChar(CP_THREAD_ACP, 0, kHandoffKeyPath, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring path(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_THREAD_ACP, 0, kHandoffKeyPath, -1, &path[0], length);
+  path.resize(static_cast<size_t>(length) - 1);  // the converted NUL
+  return path;
+}
+
+void SetCommandLineRegKey() {
+  // The raw line, not one rebuilt from the parsed options: the add-in sees
+  // the caller's quoting, spacing and every argument.
+  if (WriteStringValue(kCommandLineValue, GetCommandLineW())) return;
+  const std::wstring pathWithSeparator = HandoffKeyPathW() + L"\\";
+  PrintWide(L"Command line ERR: Failed to set Registry value : %ls%ls\n",
+            pathWithSeparator.c_str(), kCommandLineValue);
+}
+
+void ResetProgressRegKey() {
+  // Without this an earlier run's final "QUIT" text would end the wait.
+  if (WriteStringValue(kProgressValue, L"")) return;
+  PrintWide(
+      L"Progress ERR: Failed to set Ulvex Progress Registry value : %ls\n",
+      kProgressValue);
+}
+
+std::wstring GetStringRegKey(HKEY key) {
+  // DWORD elements keep the buffer aligned for the code units it holds.
+  DWORD buffer[kProgressReadBytes / sizeof(DWORD)];
+  DWORD byteCount = kProgressReadBytes;
+  const LSTATUS status =
+      RegQueryValueExW(key, kProgressValue, nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(buffer), &byteCount);
+  if (status != ERROR_SUCCESS || byteCount > kProgressReadBytes)
+    return kReadErrorText;
+  return ProgressTextFromData(reinterpret_cast<const unsigned char*>(buffer),
+                              byteCount);
+}

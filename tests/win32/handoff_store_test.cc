@@ -1,0 +1,115 @@
+// The hand-off store against the registry: what the writers leave in the
+// key, what the reader makes of any data the add-in may store.
+#include "handoff/handoff_store.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/handoff_key.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+using ulvex_test::HandoffData;
+using ulvex_test::ReadHandoffData;
+
+Bytes Utf16(const std::wstring& text, bool withNul) {
+  Bytes bytes;
+  for (wchar_t unit : text) {
+    bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+    bytes.push_back(static_cast<unsigned char>((unit >> 8) & 0xFF));
+  }
+  if (withNul) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+std::wstring ReadProgressThroughTheReader() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, ulvex_test::kHandoffKey, 0,
+                    KEY_QUERY_VALUE | KEY_NOTIFY, &key) != ERROR_SUCCESS)
+    return L"<key not opened>";
+  const std::wstring text = GetStringRegKey(key);
+  RegCloseKey(key);
+  return text;
+}
+
+class HandoffStoreTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(ulvex_test::CreateHandoffKey()); }
+  void TearDown() override { ulvex_test::CreateHandoffKey(); }
+};
+
+TEST_F(HandoffStoreTest, KeyPathIsTheNarrowConstantWidened) {
+  EXPECT_STREQ(kHandoffKeyPath, "Software\\Quennet\\Ulvex");
+  EXPECT_EQ(HandoffKeyPathW(), L"Software\\Quennet\\Ulvex");
+}
+
+TEST_F(HandoffStoreTest, WritersStoreTheCommandLineAndAnEmptyProgress) {
+  ASSERT_TRUE(ulvex_test::WriteProgress(L"QUIT - an earlier run"));
+  testing::internal::CaptureStdout();
+  SetCommandLineRegKey();
+  ResetProgressRegKey();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  const HandoffData commandLine = ReadHandoffData(L"CommandLine");
+  ASSERT_TRUE(commandLine.found);
+  EXPECT_EQ(commandLine.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(commandLine.data, Utf16(GetCommandLineW(), true));
+
+  const HandoffData progress = ReadHandoffData(L"Progress");
+  ASSERT_TRUE(progress.found);
+  EXPECT_EQ(progress.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(progress.data, Bytes({0, 0}));  // the NUL alone
+}
+
+TEST_F(HandoffStoreTest, WritersReportAMissingKeyAndNeverCreateIt) {
+  ASSERT_TRUE(ulvex_test::DeleteHandoffKey());
+  testing::internal::CaptureStdout();
+  SetCommandLineRegKey();
+  ResetProgressRegKey();
+  fflush(stdout);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Command line ERR: Failed to set Registry value : "
+            "Software\\Quennet\\Ulvex\\CommandLine\n"
+            "Progress ERR: Failed to set Ulvex Progress Registry value : "
+            "Progress\n");
+  EXPECT_FALSE(ulvex_test::HandoffKeyExists());
+}
+
+TEST_F(HandoffStoreTest, ReaderTakesAnyStoredDataSafely) {
+  const std::wstring text4095(4095, L'x');
+  const struct {
+    const char* name;
+    DWORD type;
+    Bytes data;
+    std::wstring text;
+  } rows[] = {
+      {"ordinary text", REG_SZ, Utf16(L"Step one", true), L"Step one"},
+      {"empty", REG_SZ, Utf16(L"", true), L""},
+      {"no data at all", REG_SZ, {}, L""},
+      {"no terminating NUL", REG_SZ, Utf16(L"NoNul", false), L"NoNul"},
+      {"embedded NUL", REG_SZ, Utf16(std::wstring(L"ab\0cd", 5), true), L"ab"},
+      {"odd byte count", REG_BINARY, {'a', 0, 'b'}, L"a"},
+      {"another type", REG_EXPAND_SZ, Utf16(L"%TEMP%", true), L"%TEMP%"},
+      {"non-ASCII", REG_SZ, Utf16(L"\u00e9\u03a9\u4e2d", true),
+       L"\u00e9\u03a9\u4e2d"},
+      {"4,095 characters and the NUL", REG_SZ, Utf16(text4095, true), text4095},
+      {"4,096 characters without a NUL", REG_SZ,
+       Utf16(std::wstring(4096, L'y'), false), std::wstring(4096, L'y')},
+      {"4,096 characters and the NUL", REG_SZ,
+       Utf16(std::wstring(4096, L'y'), true), L"GetStringRegKey Error"},
+      {"one byte too many", REG_BINARY, Bytes(8193, 'z'),
+       L"GetStringRegKey Error"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(ulvex_test::WriteHandoffData(L"Progress", row.type, row.data));
+    EXPECT_EQ(ReadProgressThroughTheReader(), row.text);
+  }
+  ASSERT_TRUE(ulvex_test::DeleteHandoffValue(L"Progress"));
+  EXPECT_EQ(ReadProgressThroughTheReader(), L"GetStringRegKey Error");
+}
+
+}  // namespace
