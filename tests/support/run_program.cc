@@ -73,6 +73,28 @@ std::vector<wchar_t> BuildEnvironment(const RunOptions& options) {
 
 }  // namespace
 
+const std::string& RunningChild::Output() {
+  DrainAvailable(outPipe_, out_);
+  DrainAvailable(errPipe_, err_);
+  return out_;
+}
+
+bool RunningChild::WaitForOutput(const std::string& text, size_t from,
+                                 DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    const std::string& out = Output();
+    if (from <= out.size() && out.find(text, from) != std::string::npos)
+      return true;
+    if (WaitForSingleObject(process_, 1) == WAIT_OBJECT_0) {
+      // Whatever the child wrote before it ended is in the pipe now.
+      const std::string& last = Output();
+      return from <= last.size() && last.find(text, from) != std::string::npos;
+    }
+    if (GetTickCount64() > deadline) return false;
+  }
+}
+
 ProgramRun RunProgram(const std::wstring& commandLine,
                       const RunOptions& options) {
   ProgramRun run;
@@ -111,6 +133,11 @@ ProgramRun RunProgram(const std::wstring& commandLine,
 
   if (options.whileRunning != nullptr)
     options.whileRunning(process.hProcess, options.whileRunningContext);
+  if (options.watch) {
+    RunningChild child(process.hProcess, out.read, err.read, run.out,
+                       run.err);
+    options.watch(child);
+  }
 
   const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
   for (;;) {

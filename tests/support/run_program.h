@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -17,6 +18,28 @@ struct ProgramRun {
   bool started = false;
 };
 
+/// The running child as a watch hook (RunOptions::watch) sees it.
+class RunningChild {
+ public:
+  RunningChild(HANDLE process, HANDLE outPipe, HANDLE errPipe,
+               std::string& out, std::string& err)
+      : process_(process), outPipe_(outPipe), errPipe_(errPipe), out_(out),
+        err_(err) {}
+  HANDLE process() const { return process_; }
+  /// Collects what the child has written so far and returns its stdout.
+  const std::string& Output();
+  /// Waits until stdout from byte offset `from` on contains text. False when
+  /// the child ends or timeoutMs passes first.
+  bool WaitForOutput(const std::string& text, size_t from, DWORD timeoutMs);
+
+ private:
+  HANDLE process_;
+  HANDLE outPipe_;
+  HANDLE errPipe_;
+  std::string& out_;
+  std::string& err_;
+};
+
 struct RunOptions {
   DWORD timeoutMs = 30000;
   /// Variables set (or, with an empty optional marker, removed) on top of
@@ -28,6 +51,10 @@ struct RunOptions {
   /// add-in while the program waits). Returns when its scenario is done.
   void (*whileRunning)(HANDLE process, void* context) = nullptr;
   void* whileRunningContext = nullptr;
+  /// Like whileRunning, but the hook can see the child's output so far
+  /// (for a scenario that waits for a line before it writes). Runs after
+  /// whileRunning; the time limit counts from when it returns.
+  std::function<void(RunningChild& child)> watch;
 };
 
 /// Starts commandLine (the whole line: quoted program path and arguments)
