@@ -1,2 +1,144 @@
-// STUB: replaced by the stand-in host.
-int main() { return 0; }
+// StandInHost.exe: an out-of-process automation server that tests register
+// as "Excel.Application". COM starts it with "-Embedding"; it logs every
+// call it receives and plays a scripted add-in (see README.md). It ends on
+// its own when the client has let go of it and the add-in is done, when it
+// is asked to quit, or when no client has called for a long time.
+#include <windows.h>
+// Needs <windows.h> first.
+#include <objbase.h>
+
+#include <string>
+
+#include "tests/standin_host/call_log.h"
+#include "tests/standin_host/host.h"
+#include "tests/standin_host/standin_ids.h"
+
+namespace {
+
+using standin::LogLine;
+using standin::State;
+
+// How long an exiting host waits for the add-in thread.
+constexpr DWORD kAddInJoinMs = 5000;
+
+std::wstring ReadScenarioText(const wchar_t* name) {
+  wchar_t buffer[MAX_PATH * 4] = {};
+  DWORD bytes = sizeof buffer - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CURRENT_USER, standin::kScenarioKey, name,
+                   RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS)
+    return {};
+  return buffer;
+}
+
+DWORD ReadSafetyExitMs() {
+  DWORD value = 0;
+  DWORD bytes = sizeof value;
+  if (RegGetValueW(HKEY_CURRENT_USER, standin::kScenarioKey,
+                   standin::kSafetyExitValue, RRF_RT_REG_DWORD, nullptr, &value,
+                   &bytes) != ERROR_SUCCESS)
+    return standin::kDefaultSafetyExitMs;
+  return value;
+}
+
+// The arguments after the program's own name.
+std::wstring Arguments() {
+  const wchar_t* line = GetCommandLineW();
+  bool quoted = false;
+  for (; *line != L'\0'; ++line) {
+    if (*line == L'"') quoted = !quoted;
+    if (!quoted && (*line == L' ' || *line == L'\t')) break;
+  }
+  while (*line == L' ' || *line == L'\t') ++line;
+  return line;
+}
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// Serves calls until a reason to end comes up, and names it.
+const char* Serve(HANDLE quit, DWORD safetyMs) {
+  standin::HostState& state = State();
+  const HANDLE handles[] = {quit, state.wake};
+  for (;;) {
+    PumpMessages();
+    if (state.quitByScript) return "script";
+    if (state.activated && state.liveObjects == 0 && !state.addInRunning)
+      return "released";
+    // While the add-in plays, its end wakes the loop; afterwards a client
+    // that stays silent this long is taken to be gone.
+    DWORD waitMs = INFINITE;
+    if (!state.addInRunning) {
+      const DWORD idle = GetTickCount() - state.lastActivity;
+      if (idle >= safetyMs) return "safety";
+      waitMs = safetyMs - idle;
+    }
+    const DWORD woken = MsgWaitForMultipleObjectsEx(
+        2, handles, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    if (woken == WAIT_OBJECT_0) return "quit-event";
+    if (woken == WAIT_FAILED) return "wait-failed";
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  standin::HostState& state = State();
+  state.lastActivity = GetTickCount();
+  standin::SetLogPath(ReadScenarioText(standin::kLogValue));
+  LogLine("START " + standin::LogText(Arguments()));
+
+  // Refusals and failures apply to calls made before the workbook opens,
+  // so the script is read now as well as when Open is called.
+  const std::wstring scriptPath = ReadScenarioText(standin::kScriptValue);
+  std::string bytes;
+  if (!scriptPath.empty() && standin::ReadScriptFile(scriptPath, bytes)) {
+    state.directives = standin::ParseScript(bytes);
+    for (const std::string& error : state.directives.errors)
+      LogLine("SCRIPT-ERROR " + error);
+    state.directives.steps.clear();
+  }
+
+  const std::wstring quitName =
+      standin::kQuitEventPrefix + std::to_wstring(GetCurrentProcessId());
+  HANDLE quit = CreateEventW(nullptr, TRUE, FALSE, quitName.c_str());
+  state.wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  state.stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (quit == nullptr || state.wake == nullptr || state.stop == nullptr) {
+    LogLine("EXIT no-events " + std::to_string(GetLastError()));
+    return 1;
+  }
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  // Single use, as the spreadsheet host registers itself: every client
+  // that creates the class gets a host process of its own.
+  DWORD cookie = 0;
+  const HRESULT registered =
+      CoRegisterClassObject(standin::kHostClsid, standin::ClassFactory(),
+                            CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
+  if (FAILED(registered)) {
+    CoUninitialize();
+    LogLine("EXIT not-registered " + standin::HexStatus(registered));
+    return 1;
+  }
+
+  const char* reason = Serve(quit, ReadSafetyExitMs());
+
+  // Revoke first, so that no new client reaches a host on its way out;
+  // leaving COM disconnects the objects a client may still hold.
+  state.exiting = true;
+  SetEvent(state.stop);
+  if (state.addInThread != nullptr) {
+    WaitForSingleObject(state.addInThread, kAddInJoinMs);
+    CloseHandle(state.addInThread);
+  }
+  CoRevokeClassObject(cookie);
+  CoUninitialize();
+  LogLine(std::string("EXIT ") + reason);
+  CloseHandle(quit);
+  return 0;
+}

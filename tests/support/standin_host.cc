@@ -1,0 +1,166 @@
+#include "tests/support/standin_host.h"
+
+#include <tlhelp32.h>
+
+#include "tests/standin_host/standin_ids.h"
+#include "tests/support/run_program.h"
+
+namespace ulvex_test {
+
+namespace {
+
+constexpr DWORD kPollMs = 20;
+constexpr DWORD kQuitWaitMs = 5000;
+constexpr DWORD kMaxLogBytes = 16 << 20;
+
+bool SetDefault(const std::wstring& keyPath, const std::wstring& value) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  const LSTATUS status = RegSetValueExW(
+      key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+bool RegisterClass(const wchar_t* clsid, const std::wstring& server,
+                   const std::wstring& curVer) {
+  UnregisterStandInHost();
+  const std::wstring progId = standin::kProgId;
+  const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
+  bool ok = SetDefault(progId, L"Ulvex test stand-in host") &&
+            SetDefault(progId + L"\\CLSID", clsid) &&
+            SetDefault(classKey, L"Ulvex test stand-in host") &&
+            SetDefault(classKey + L"\\ProgID", progId) &&
+            SetDefault(classKey + L"\\LocalServer32", L"\"" + server + L"\"");
+  if (ok && !curVer.empty()) ok = SetDefault(progId + L"\\CurVer", curVer);
+  return ok;
+}
+
+std::vector<DWORD> HostProcesses() {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry))
+    if (_wcsicmp(entry.szExeFile, standin::kExeName) == 0)
+      ids.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return ids;
+}
+
+}  // namespace
+
+bool RegisterStandInHost(const std::wstring& curVer) {
+  return RegisterClass(standin::kHostClsidText,
+                       BinFolder() + L"\\" + standin::kExeName, curVer);
+}
+
+void UnregisterStandInHost() {
+  RegDeleteTreeW(HKEY_CLASSES_ROOT, standin::kProgId);
+  RegDeleteTreeW(HKEY_CLASSES_ROOT,
+                 (std::wstring(L"CLSID\\") + standin::kHostClsidText).c_str());
+  RegDeleteTreeW(
+      HKEY_CLASSES_ROOT,
+      (std::wstring(L"CLSID\\") + standin::kBrokenClsidText).c_str());
+}
+
+bool RegisterBrokenHost() {
+  return RegisterClass(standin::kBrokenClsidText,
+                       BinFolder() + L"\\MissingStandInHost.exe",
+                       L"Excel.Application.16");
+}
+
+bool SetStandInScenario(const std::wstring& scriptPath,
+                        const std::wstring& logPath) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, standin::kScenarioKey, 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  auto set = [key](const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(key, name, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) *
+                                             sizeof(wchar_t))) == ERROR_SUCCESS;
+  };
+  const bool ok = set(standin::kScriptValue, scriptPath) &&
+                  set(standin::kLogValue, logPath);
+  // A shortened safety exit is for one test only.
+  RegDeleteValueW(key, standin::kSafetyExitValue);
+  RegCloseKey(key);
+  DeleteFileW(logPath.c_str());
+  return ok;
+}
+
+std::vector<std::string> ReadStandInLog(const std::wstring& logPath) {
+  std::vector<std::string> lines;
+  HANDLE file =
+      CreateFileW(logPath.c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return lines;
+  std::string bytes;
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size) && size.QuadPart <= kMaxLogBytes) {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    if (bytes.empty() ||
+        !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got,
+                  nullptr))
+      got = 0;
+    bytes.resize(got);
+  }
+  CloseHandle(file);
+  size_t at = 0;
+  while (at < bytes.size()) {
+    size_t end = bytes.find('\n', at);
+    if (end == std::string::npos) end = bytes.size();
+    lines.push_back(bytes.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> StandInCalls(const std::vector<std::string>& log) {
+  std::vector<std::string> calls;
+  for (const std::string& line : log) {
+    const std::string kind = line.substr(0, line.find_first_of(" |"));
+    if (kind == "PUT" || kind == "GET" || kind == "METHOD" ||
+        kind == "PUTREF" || kind.compare(0, 5, "FLAGS") == 0)
+      calls.push_back(line);
+  }
+  return calls;
+}
+
+bool WaitForStandInExit(DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (HostProcesses().empty()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(kPollMs);
+  }
+}
+
+void KillStandInHosts() {
+  for (DWORD id : HostProcesses()) {
+    const std::wstring name = standin::kQuitEventPrefix + std::to_wstring(id);
+    HANDLE quit = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (quit == nullptr) continue;
+    SetEvent(quit);
+    CloseHandle(quit);
+  }
+  if (WaitForStandInExit(kQuitWaitMs)) return;
+  for (DWORD id : HostProcesses()) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) continue;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, kQuitWaitMs);
+    CloseHandle(process);
+  }
+}
+
+}  // namespace ulvex_test

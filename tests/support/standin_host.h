@@ -1,0 +1,52 @@
+// Registration and steering of the stand-in host (StandInHost.exe), the
+// out-of-process server that takes the place of "Excel.Application" in the
+// tests. The script language and the call log's lines are described in
+// tests/standin_host/README.md.
+//
+// A test that starts the host should end with KillStandInHosts() (the host
+// then quits cleanly even when a client still holds it) and
+// UnregisterStandInHost().
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace ulvex_test {
+
+/// Registers BinFolder()\StandInHost.exe as the local server of the
+/// ProgID "Excel.Application" in HKEY_CLASSES_ROOT, with the CurVer
+/// default value curVer (e.g. L"Excel.Application.16"); no CurVer key
+/// when curVer is empty. Replaces an earlier registration.
+bool RegisterStandInHost(const std::wstring& curVer);
+
+/// Removes the ProgID and both test classes (so "not registered" runs).
+void UnregisterStandInHost();
+
+/// Registers the ProgID (CurVer Excel.Application.16) with a class whose
+/// local server is a missing file: the class exists, no server starts.
+bool RegisterBrokenHost();
+
+/// Tells the next host started which script to read at start-up
+/// (normally the install folder's App\Ulvex, which Open reads again) and
+/// where to write its call log; an existing log file is deleted.
+bool SetStandInScenario(const std::wstring& scriptPath,
+                        const std::wstring& logPath);
+
+/// The log's lines (UTF-8, without line ends); empty when there is none.
+std::vector<std::string> ReadStandInLog(const std::wstring& logPath);
+
+/// Only the invocation lines of a log ("PUT ...", "GET ...",
+/// "METHOD ..."), in order: the automation calls the client made.
+std::vector<std::string> StandInCalls(const std::vector<std::string>& log);
+
+/// Waits until no StandInHost.exe process runs; false on time-out.
+bool WaitForStandInExit(DWORD timeoutMs);
+
+/// Asks every running host to quit, waits for them, and terminates the
+/// ones that do not go (a terminated host can leave COM unable to start
+/// the class again until the Wine server restarts).
+void KillStandInHosts();
+
+}  // namespace ulvex_test
