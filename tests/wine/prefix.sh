@@ -13,6 +13,9 @@ case "$action" in
     # do not inherit the pipes of a test.
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
       wineboot -i >/dev/null 2>&1 || true
+      # Let the first boot finish: its late services (a second services.exe)
+      # otherwise race the first COM activation, which then hangs.
+      timeout 120 wineserver -w || true
     fi
     wineserver -p 2>/dev/null || true  # already running after wineboot
     wine cmd /c exit 0 >/dev/null 2>&1
