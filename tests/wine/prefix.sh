@@ -17,7 +17,7 @@ case "$action" in
       # otherwise race the first COM activation, which then hangs.
       timeout 120 wineserver -w || true
     fi
-    wineserver -p 2>/dev/null || true  # already running after wineboot
+    wineserver -p 2>/dev/null || true  # may already be running
     wine cmd /c exit 0 >/dev/null 2>&1
     ;;
   down)

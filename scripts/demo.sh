@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The main job: builds the program and runs one whole task under Wine, as a
+# scheduled task would, against the stand-in host that the tests use in
+# place of the spreadsheet host. Shows what the program prints and its exit
+# status. Everything lives under build/demo (its own Wine prefix).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+cmake --preset i686 >/dev/null
+cmake --build --preset i686 --target UlvexCmdLine StandInHost VersionFixture \
+  >/dev/null
+
+root=$PWD
+bin=$root/build/i686/bin
+demo=$root/build/demo
+install=$demo/Ulvex
+export WINEPREFIX=$demo/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# The install folder: the program, the product executable whose version the
+# banner shows, and the add-in workbook (here: the stand-in's script).
+rm -rf "$install"
+mkdir -p "$install/App"
+cp "$bin/UlvexCmdLine.exe" "$install/"
+cp "$bin/VersionFixture.exe" "$install/Ulvex_32.exe"
+cp scripts/demo/App-Ulvex.script "$install/App/Ulvex"
+
+tests/wine/prefix.sh up "$WINEPREFIX"
+trap '"$root/tests/wine/prefix.sh" down "$WINEPREFIX"' EXIT
+
+winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+reg() { wine reg "$@" >/dev/null 2>&1; }
+
+# What an installation provides: the hand-off key the add-in reads and
+# writes, the host's class registration and the Office settings keys.
+clsid='{7C2FB74B-F292-4A58-8030-206F6FD5E9CE}'
+reg add 'HKCU\Software\Quennet\Ulvex' /f
+reg add 'HKCR\Excel.Application\CLSID' /ve /d "$clsid" /f
+reg add 'HKCR\Excel.Application\CurVer' /ve /d 'Excel.Application.16' /f
+reg add "HKCR\\CLSID\\$clsid\\LocalServer32" /ve /d "$(winpath "$bin/StandInHost.exe")" /f
+reg add 'HKCU\Software\Microsoft\Office\16.0\Common\General' /f
+reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
+# The stand-in's scenario: its add-in script and its call log.
+reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
+reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
+rm -f "$demo/host-calls.log"
+
+cd "$install"
+command=(UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 "/p2=North region")
+echo "\$ wine UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 \"/p2=North region\""
+set +e
+started=$(date +%s%N)
+wine "${command[@]}" 2>&1 | cat
+status=${PIPESTATUS[0]}
+ended=$(date +%s%N)
+set -e
+echo
+elapsed_ms=$(( (ended - started) / 1000000 ))
+echo "Exit status: $status   (run time ${elapsed_ms} ms)"
+echo
+echo "The stand-in host received these automation calls:"
+grep -E '^(PUT|GET|METHOD) ' "$demo/host-calls.log" | sed 's/^/  /'
