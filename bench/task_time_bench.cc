@@ -1,0 +1,130 @@
+// Measures how long a whole task takes, from the program's start to its
+// exit, with the stand-in host in place of the spreadsheet host: the first
+// task of the session (cold host start: run this right after the Wine
+// server started) and the following ones (warm). Prints, never asserts.
+//
+//   task_time_bench.exe [runs]
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/handoff_key.h"
+#include "tests/support/install_folder.h"
+#include "tests/support/run_program.h"
+#include "tests/support/standin_host.h"
+
+namespace {
+
+constexpr int kDefaultRuns = 10;
+constexpr DWORD kRunLimitMs = 60000;
+const char kLoading[] = "Loading Application";
+const char kFinal[] = "progress QUIT - Task SUCCEEDED, process exit code 0\n";
+// The add-in reporting at once can write before the program watches the
+// key (its first wait then runs its full second); one reporting later
+// wakes the program at once.
+const struct {
+  const char* name;
+  std::string script;
+} kScripts[] = {
+    {"add-in reports at once", std::string("progress Working\n") + kFinal},
+    {"add-in reports after 300 ms",
+     std::string("sleep 300\nprogress Working\n") + kFinal},
+};
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return 1000.0 * static_cast<double>(counter.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
+struct Timing {
+  double launchMs = -1;  // start to "Loading Application"
+  double totalMs = -1;   // start to exit
+  DWORD exitCode = 0;
+};
+
+Timing RunTask(const ulvex_test::InstallFolder& install) {
+  Timing timing;
+  ulvex_test::RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  const double start = Now();
+  options.watch = [&](ulvex_test::RunningChild& child) {
+    if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
+      timing.launchMs = Now() - start;
+  };
+  const auto run =
+      ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  timing.totalMs = Now() - start;
+  timing.exitCode = run.timedOut ? 255 : run.exitCode;
+  ulvex_test::WaitForStandInExit(10000);
+  return timing;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, atoi(argv[1])) : kDefaultRuns;
+  const bool madeKey = !ulvex_test::HandoffKeyExists();
+  ulvex_test::CreateHandoffKey();
+  ulvex_test::InstallFolder install(L"bench");
+  if (!install.AddProgram() ||
+      !ulvex_test::RegisterStandInHost(L"Excel.Application.16") ||
+      !ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"),
+                                      install.File(L"host.log"))) {
+    printf("set-up failed\n");
+    return 1;
+  }
+
+  bool first = true;
+  for (const auto& scenario : kScripts) {
+    printf("%s:\n", scenario.name);
+    SetFileAttributesW(install.File(L"App\\Ulvex").c_str(),
+                       FILE_ATTRIBUTE_NORMAL);
+    if (!install.WriteFile(L"App\\Ulvex", scenario.script)) {
+      printf("set-up failed\n");
+      return 1;
+    }
+    if (first) {
+      const Timing cold = RunTask(install);
+      printf("  cold: launch %.1f ms, whole task %.1f ms (status %lu)\n",
+             cold.launchMs, cold.totalMs, cold.exitCode);
+      first = false;
+    }
+    std::vector<double> launch, total;
+    for (int i = 0; i < runs; ++i) {
+      const Timing warm = RunTask(install);
+      printf("  warm %d: launch %.1f ms, whole task %.1f ms (status %lu)\n",
+             i + 1, warm.launchMs, warm.totalMs, warm.exitCode);
+      launch.push_back(warm.launchMs);
+      total.push_back(warm.totalMs);
+    }
+    printf("  warm median of %d: launch %.1f ms, whole task %.1f ms\n", runs,
+           Median(launch), Median(total));
+  }
+
+  // The same program without a host: its own start and exit.
+  ulvex_test::UnregisterStandInHost();
+  std::vector<double> bare;
+  for (int i = 0; i < runs; ++i) bare.push_back(RunTask(install).totalMs);
+  printf("no host registered, median of %d: %.1f ms\n", runs, Median(bare));
+
+  ulvex_test::KillStandInHosts();
+  if (madeKey) ulvex_test::DeleteHandoffKey();
+  return 0;
+}

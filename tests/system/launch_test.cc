@@ -1,0 +1,439 @@
+// The launch of the host as a user meets it: the real program starts the
+// stand-in host through COM, which records every automation call and plays
+// the add-in from the workbook it is told to open (the install folder's
+// App\Ulvex holds the add-in's script).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/handoff_key.h"
+#include "tests/support/install_folder.h"
+#include "tests/support/run_program.h"
+#include "tests/support/standin_host.h"
+
+namespace {
+
+using ulvex_test::FileAttributes;
+using ulvex_test::InstallFolder;
+using ulvex_test::Narrow;
+using ulvex_test::RunningChild;
+using ulvex_test::RunOptions;
+using ulvex_test::RunProgram;
+
+const char kSuccess[] = "QUIT - Task SUCCEEDED, process exit code 0";
+const char kFailure[] = "QUIT - Task FAILED, process exit code 1";
+const char kLoading[] = "Loading Application";
+// Long enough for a cold host start on a loaded machine.
+constexpr DWORD kRunLimitMs = 60000;
+constexpr DWORD kHostExitMs = 10000;
+
+// Text-mode stdio writes each "\n" as "\r\n"; compare the program's lines.
+std::string Lines(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos;
+       at = text.find("\r\n", at))
+    text.erase(at, 1);
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// True when some line of text begins with prefix and ends with suffix.
+bool HasLine(const std::string& text, const std::string& prefix,
+             const std::string& suffix) {
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    if (line.compare(0, prefix.size(), prefix) == 0 && EndsWith(line, suffix) &&
+        line.size() >= prefix.size() + suffix.size())
+      return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// The hand-off key must exist for the add-in to report progress; one made
+// here is removed again.
+class HandoffKeyScope {
+ public:
+  HandoffKeyScope() : made_(!ulvex_test::HandoffKeyExists()) {
+    ulvex_test::CreateHandoffKey();
+  }
+  ~HandoffKeyScope() {
+    if (made_) ulvex_test::DeleteHandoffKey();
+  }
+
+ private:
+  bool made_;
+};
+
+enum class Registration { kStandIn, kBroken, kNone };
+enum class FileState { kMissing, kWritable, kReadOnly };
+
+// One run of the program against a host, and what it must show.
+struct Scenario {
+  const char* name;
+  Registration registration;
+  std::wstring curVer;  // CurVer of the stand-in; empty: none
+  std::string script;   // the add-in workbook's content
+  FileState workbook;   // App\Ulvex before the run
+  FileState stackTrace;
+  DWORD exitCode;
+  // The automation calls the host received; "<open>" stands for the Open
+  // call with the workbook's path.
+  std::vector<std::string> calls;
+  // Lines the output must hold: pairs of prefix and suffix.
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::string outputEnd;      // what stdout must end with (lines compared)
+  bool monitorReached;        // "Loading Application" printed
+  bool writeQuitWhenLoading;  // the test ends the task itself
+};
+
+const std::string kVisible = "PUT Visible VT_I4 1";
+const std::string kWorkbooks = "GET Workbooks";
+const std::string kFileValidation = "PUT FileValidation VT_I4 0";
+const std::string kWindowState = "PUT WindowState VT_I4 -4137";
+const std::string kOpen = "<open>";
+
+std::string Script(const std::string& finalText) {
+  return "progress Working\nsleep 50\nprogress " + finalText + "\n";
+}
+
+void SetAttributes(const std::wstring& path, FileState state) {
+  SetFileAttributesW(path.c_str(), state == FileState::kReadOnly
+                                       ? FILE_ATTRIBUTE_READONLY
+                                       : FILE_ATTRIBUTE_NORMAL);
+}
+
+bool IsReadOnly(const std::wstring& path) {
+  const DWORD attributes = FileAttributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+TEST(LaunchTest, HostScenarios) {
+  HandoffKeyScope handoffKey;
+  const std::vector<std::string> allFive = {
+      kVisible, kWorkbooks, kFileValidation, kWindowState, kOpen};
+  const std::vector<std::string> withoutValidation = {kVisible, kWorkbooks,
+                                                      kWindowState, kOpen};
+  const std::string lookupFailed = "IDispatch::GetIDsOfNames(\"";
+  const std::string invokeFailed = "IDispatch ()::Invoke(\"";
+  const Scenario scenarios[] = {
+      {"version 16: file validation set, success",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"version 13: file validation set",
+       Registration::kStandIn,
+       L"Excel.Application.13",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"version 12: no file validation",
+       Registration::kStandIn,
+       L"Excel.Application.12",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       withoutValidation,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"no CurVer: no file validation",
+       Registration::kStandIn,
+       L"",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       withoutValidation,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"non-numeric version: no file validation",
+       Registration::kStandIn,
+       L"Excel.Application.x",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       withoutValidation,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"another QUIT text: status 1",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kFailure),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       kFailure,
+       true,
+       false},
+      {"QUIT alone: status 1",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script("QUIT"),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       "QUIT",
+       true,
+       false},
+      {"read-only workbook and StackTrace.txt",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kReadOnly,
+       FileState::kReadOnly,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"writable StackTrace.txt left alone",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kWritable,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"host refuses FileValidation: the launch goes on",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "refuse FileValidation\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       withoutValidation,
+       {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""}},
+       kSuccess,
+       true,
+       false},
+      {"host fails WindowState: the launch goes on",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail WindowState\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {{invokeFailed + "WindowState\"=", ") failed w/ err0x80020009"}},
+       kSuccess,
+       true,
+       false},
+      {"failed Open still leads into the monitor",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail-open\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"}},
+       kFailure,
+       true,
+       true},
+      {"host refuses Workbooks: status 1, nothing opened",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "refuse Workbooks\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {kVisible},
+       {},
+       lookupFailed + "Workbooks\") failed w/err 0x80020006\n",
+       false,
+       false},
+      {"host fails Workbooks: status 1, nothing opened",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail Workbooks\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {kVisible, kWorkbooks},
+       {{invokeFailed + "Workbooks\"=", ") failed w/ err0x80020009"}},
+       ") failed w/ err0x80020009\n",
+       false,
+       false},
+      {"ProgID missing",
+       Registration::kNone,
+       L"",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       "CLSIDFromProgID() failed:0x800401f3",
+       false,
+       false},
+      {"class registered, no server",
+       Registration::kBroken,
+       L"",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {{"Excel not registered properly: 0x",
+         "NULL IDispatch passed to AutoWrap()"}},
+       "NULL IDispatch passed to AutoWrap()\n",
+       false,
+       false},
+  };
+
+  for (const Scenario& scenario : scenarios) {
+    SCOPED_TRACE(scenario.name);
+    InstallFolder install(L"launch");
+    ASSERT_TRUE(install.AddProgram());
+    const std::wstring workbook = install.File(L"App\\Ulvex");
+    const std::wstring stackTrace = install.File(L"StackTrace.txt");
+    const std::wstring log = install.File(L"host.log");
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", scenario.script));
+    SetAttributes(workbook, scenario.workbook);
+    if (scenario.stackTrace != FileState::kMissing) {
+      ASSERT_TRUE(install.WriteFile(L"StackTrace.txt", "trace"));
+      SetAttributes(stackTrace, scenario.stackTrace);
+    }
+
+    switch (scenario.registration) {
+      case Registration::kStandIn:
+        ASSERT_TRUE(ulvex_test::RegisterStandInHost(scenario.curVer));
+        break;
+      case Registration::kBroken:
+        ASSERT_TRUE(ulvex_test::RegisterBrokenHost());
+        break;
+      case Registration::kNone:
+        ulvex_test::UnregisterStandInHost();
+        break;
+    }
+    ASSERT_TRUE(ulvex_test::SetStandInScenario(workbook, log));
+
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    if (scenario.writeQuitWhenLoading) {
+      options.watch = [](RunningChild& child) {
+        if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
+          ulvex_test::WriteProgress(ulvex_test::Widen(kFailure));
+      };
+    }
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, scenario.exitCode) << out;
+    EXPECT_TRUE(EndsWith(out, scenario.outputEnd)) << out;
+    EXPECT_EQ(out.find(kLoading) != std::string::npos, scenario.monitorReached)
+        << out;
+    EXPECT_EQ(run.err, "");
+    for (const auto& line : scenario.lines)
+      EXPECT_TRUE(HasLine(out, line.first, line.second))
+          << line.first << "..." << line.second << " in\n"
+          << out;
+
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    std::vector<std::string> expected = scenario.calls;
+    for (std::string& call : expected)
+      if (call == kOpen) call = "METHOD Open VT_BSTR " + Narrow(workbook);
+    EXPECT_EQ(ulvex_test::StandInCalls(ulvex_test::ReadStandInLog(log)),
+              expected);
+
+    // The add-in workbook is made read-only before it is opened; a
+    // read-only StackTrace.txt is made writable for the add-in's trace.
+    const bool launched = scenario.registration == Registration::kStandIn;
+    EXPECT_EQ(IsReadOnly(workbook), scenario.workbook == FileState::kReadOnly ||
+                                        (launched && scenario.monitorReached));
+    if (scenario.stackTrace == FileState::kMissing)
+      EXPECT_EQ(FileAttributes(stackTrace), INVALID_FILE_ATTRIBUTES);
+    else
+      EXPECT_EQ(IsReadOnly(stackTrace),
+                scenario.stackTrace == FileState::kReadOnly && !launched);
+
+    ulvex_test::KillStandInHosts();
+  }
+  ulvex_test::UnregisterStandInHost();
+}
+
+// A batch file sees the task's outcome in ERRORLEVEL.
+TEST(LaunchTest, BatchFileSeesTheExitStatus) {
+  HandoffKeyScope handoffKey;
+  const struct {
+    const char* name;
+    std::string finalText;
+    std::string errorLevel;
+  } cases[] = {
+      {"succeeding task", kSuccess, "0"},
+      {"failing task", kFailure, "1"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"batch");
+    ASSERT_TRUE(install.AddProgram());
+    const std::wstring workbook = install.File(L"App\\Ulvex");
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", Script(row.finalText)));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(
+        ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
+    // NOTE: Wine's cmd resets ERRORLEVEL after "set": copy it at once.
+    const std::string batch =
+        "@echo off\r\n" + Narrow(install.QuotedProgram()) + " /taskid=7 > \"" +
+        Narrow(install.File(L"out.txt")) +
+        "\"\r\n"
+        "set RC=%ERRORLEVEL%\r\n"
+        "echo ERRORLEVEL=%RC%\r\n"
+        "exit /b %RC%\r\n";
+    ASSERT_TRUE(install.WriteFile(L"task.bat", batch));
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    const auto run =
+        RunProgram(L"cmd /c \"" + install.File(L"task.bat") + L"\"", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(Lines(run.out), "ERRORLEVEL=" + row.errorLevel + "\n");
+    EXPECT_EQ(std::to_string(run.exitCode), row.errorLevel);
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    ulvex_test::KillStandInHosts();
+  }
+  ulvex_test::UnregisterStandInHost();
+}
+
+}  // namespace
