@@ -1,0 +1,453 @@
+// The progress monitor as the add-in meets it: the real program waits on
+// the hand-off key while the test plays the add-in, writing "Progress" step
+// by step and watching what the program prints.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/handoff_key.h"
+#include "tests/support/install_folder.h"
+#include "tests/support/run_program.h"
+#include "tests/support/standin_host.h"
+
+namespace {
+
+using ulvex_test::CreateHandoffKey;
+using ulvex_test::DeleteHandoffKey;
+using ulvex_test::HandoffKeyExists;
+using ulvex_test::InstallFolder;
+using ulvex_test::RunningChild;
+using ulvex_test::RunOptions;
+using ulvex_test::RunProgram;
+using ulvex_test::WriteProgress;
+
+const wchar_t kSuccess[] = L"QUIT - Task SUCCEEDED, process exit code 0";
+const char kLoading[] = "Loading Application";
+const char kReadError[] = "GetStringRegKey Error";
+// Long enough for a loaded machine; a scenario that passes never waits it.
+constexpr DWORD kAwaitMs = 10000;
+
+// The program's narrow output of wide text (the ANSI code page, since its
+// stdout is a pipe), made the same way it makes it.
+std::string AnsiBytes(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                          nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      &bytes[0], size, nullptr, nullptr);
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------
+// Expected output from "Loading Application" to the end, as a sequence of
+// pieces; time stamps differ between runs, so they match any valid time.
+
+struct Piece {
+  enum Kind { Text, Dots, Line, LineEndOnly } kind;
+  std::string text;  // Text: literal bytes; Line: the progress text
+  size_t minDots = 0;
+};
+
+Piece Lit(const std::string& text) { return {Piece::Text, text}; }
+Piece Dots(size_t atLeast = 0) { return {Piece::Dots, "", atLeast}; }
+// A progress line: the line end, the time stamp, ":" and the text.
+Piece Line(const std::wstring& text) { return {Piece::Line, AnsiBytes(text)}; }
+Piece End() { return {Piece::LineEndOnly, ""}; }
+
+using Pattern = std::vector<Piece>;
+
+// "\nhh:mm:ss:" on the 12-hour clock.
+bool StampAt(const std::string& out, size_t pos) {
+  auto digit = [&](size_t i) {
+    return out[pos + i] >= '0' && out[pos + i] <= '9';
+  };
+  if (out.size() < pos + 10 || out[pos] != '\n' || out[pos + 3] != ':' ||
+      out[pos + 6] != ':' || out[pos + 9] != ':')
+    return false;
+  for (size_t i : {1, 2, 4, 5, 7, 8})
+    if (!digit(i)) return false;
+  const int hour = (out[pos + 1] - '0') * 10 + (out[pos + 2] - '0');
+  return hour >= 1 && hour <= 12 && out[pos + 4] <= '5' && out[pos + 7] <= '5';
+}
+
+bool Matches(const Pattern& pattern, size_t index, const std::string& out,
+             size_t pos, const std::string& lineEnd) {
+  if (index == pattern.size()) return pos == out.size();
+  const Piece& piece = pattern[index];
+  auto literalThen = [&](const std::string& text, size_t at) -> long {
+    return out.compare(at, text.size(), text) == 0
+               ? static_cast<long>(at + text.size())
+               : -1;
+  };
+  switch (piece.kind) {
+    case Piece::Dots: {
+      size_t count = 0;
+      while (pos + count < out.size() && out[pos + count] == '.') ++count;
+      for (size_t take = count + 1; take-- > piece.minDots;)
+        if (Matches(pattern, index + 1, out, pos + take, lineEnd)) return true;
+      return false;
+    }
+    case Piece::Text: {
+      const long next = literalThen(piece.text, pos);
+      return next >= 0 && Matches(pattern, index + 1, out, next, lineEnd);
+    }
+    case Piece::LineEndOnly: {
+      const long next = literalThen(lineEnd, pos);
+      return next >= 0 && Matches(pattern, index + 1, out, next, lineEnd);
+    }
+    case Piece::Line: {
+      const long stamp = literalThen(lineEnd, pos);
+      if (stamp < 0 || !StampAt(out, stamp)) return false;
+      const long next = literalThen(piece.text, stamp + 10);
+      return next >= 0 && Matches(pattern, index + 1, out, next, lineEnd);
+    }
+  }
+  return false;
+}
+
+// Shows line ends and long texts readably in a failure message.
+std::string Visible(const std::string& out) {
+  std::string shown;
+  for (char c : out)
+    shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+  if (shown.size() > 600)
+    shown = shown.substr(0, 300) + " ... " + shown.substr(shown.size() - 300);
+  return shown;
+}
+
+// ---------------------------------------------------------------------------
+// The add-in's side: a script of registry operations, played while the
+// program runs.
+
+struct Step {
+  enum Kind { Write, WriteBytes, Delete, Await, Pause } kind;
+  std::wstring text;                 // Write
+  std::vector<unsigned char> bytes;  // WriteBytes (REG_SZ, exactly these)
+  std::string awaited;               // Await: output since the last write
+  DWORD ms = 0;                      // Pause
+};
+
+Step Write(const std::wstring& text) { return {Step::Write, text}; }
+Step WriteBytes(const std::vector<unsigned char>& bytes) {
+  return {Step::WriteBytes, L"", bytes};
+}
+Step DeleteProgress() { return {Step::Delete}; }
+Step Await(const std::string& text) { return {Step::Await, L"", {}, text}; }
+Step Pause(DWORD ms) { return {Step::Pause, L"", {}, "", ms}; }
+
+// Plays the steps once the program has printed "Loading Application";
+// returns false (after reporting) when the program did not do what a step
+// waits for, and then ends the run with a "QUIT" text.
+bool PlayScript(RunningChild& child, const std::vector<Step>& steps) {
+  if (!child.WaitForOutput(kLoading, 0, kAwaitMs)) {
+    ADD_FAILURE() << "no \"" << kLoading
+                  << "\" in: " << Visible(child.Output());
+    return false;
+  }
+  size_t mark = child.Output().size();
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    bool done = true;
+    switch (step.kind) {
+      case Step::Write:
+        mark = child.Output().size();
+        done = WriteProgress(step.text);
+        break;
+      case Step::WriteBytes:
+        mark = child.Output().size();
+        done = ulvex_test::WriteHandoffData(L"Progress", REG_SZ, step.bytes);
+        break;
+      case Step::Delete:
+        mark = child.Output().size();
+        done = ulvex_test::DeleteHandoffValue(L"Progress");
+        break;
+      case Step::Await:
+        done = child.WaitForOutput(step.awaited, mark, kAwaitMs);
+        break;
+      case Step::Pause:
+        Sleep(step.ms);
+        break;
+    }
+    if (!done) {
+      ADD_FAILURE() << "step " << i << " failed (awaiting \""
+                    << Visible(step.awaited)
+                    << "\"); output so far: " << Visible(child.Output());
+      WriteProgress(L"QUIT - the test gave up");
+      return false;
+    }
+  }
+  return true;
+}
+
+// Runs in an install folder of their own, with the stand-in host in the
+// place of the spreadsheet host, so that the program gets past the launch
+// into the monitor. The stand-in's add-in stays idle: these tests play the
+// add-in themselves.
+class ProgressTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateHandoffKey());
+    ReachTheMonitor();
+  }
+  void TearDown() override {
+    ulvex_test::KillStandInHosts();
+    ulvex_test::UnregisterStandInHost();
+    CreateHandoffKey();
+  }
+
+  // Everything a run needs so that it reaches the monitor.
+  void ReachTheMonitor() {
+    ASSERT_TRUE(folder_.AddProgram());
+    ASSERT_TRUE(folder_.WriteFile(L"App\\Ulvex", "idle\n"));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(ulvex_test::SetStandInScenario(folder_.File(L"App\\Ulvex"),
+                                               folder_.File(L"host.log")));
+  }
+
+  std::wstring Program() const { return folder_.QuotedProgram(); }
+
+ private:
+  InstallFolder folder_{L"progress"};
+};
+
+// Standard output is in text mode: each "\n" reaches the pipe as "\r\n".
+// The expectations are written with the program's own "\n".
+std::string Lines(const std::string& out) {
+  std::string lines;
+  for (size_t i = 0; i < out.size(); ++i)
+    if (out[i] != '\r' || i + 1 == out.size() || out[i + 1] != '\n')
+      lines += out[i];
+  return lines;
+}
+
+// The output from "Loading Application" on; empty when it is missing.
+std::string MonitorOutput(const std::string& out) {
+  const size_t start = out.find(kLoading);
+  return start == std::string::npos ? std::string() : Lines(out.substr(start));
+}
+
+std::wstring LongText(size_t length) {
+  std::wstring text;
+  for (size_t i = 0; text.size() < length; ++i)
+    text += L"part " + std::to_wstring(i) + L"; ";
+  text.resize(length);
+  text.back() = L'Z';  // the last character shows the text came whole
+  return text;
+}
+
+TEST_F(ProgressTest, AddInScenarios) {
+  const std::wstring text4095 = LongText(4095);
+  const std::wstring text4096 = LongText(4096);
+  const std::wstring nonAscii = L"Caf\u00e9 \u03a9 \u20ac \u4e2d end";
+  const std::vector<unsigned char> noNul = {'N', 0,   'o', 0,   'N',
+                                            0,   'u', 0,   'l', 0};
+  const std::string success = AnsiBytes(kSuccess);
+  const struct {
+    const char* name;
+    const wchar_t* arguments;
+    const wchar_t* leftOver;  // "Progress" before the run, or null
+    std::vector<Step> script;
+    Pattern expected;
+    DWORD status;
+  } rows[] = {
+      {"first message, DONE, dots, success",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), Write(L"DONE"), Await("\n"),
+        Await(".."), Write(kSuccess)},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(), End(), Dots(2),
+        Line(kSuccess)},
+       0},
+      {"QUIT alone fails",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"QUIT")},
+       1},
+      {"another QUIT text fails",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"),
+        Write(L"QUIT - Task FAILED, process exit code 3")},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(),
+        Line(L"QUIT - Task FAILED, process exit code 3")},
+       1},
+      {"success text with one more character fails",
+       L"/taskid=7",
+       nullptr,
+       {Write(std::wstring(kSuccess) + L"!")},
+       {Lit(kLoading), Dots(), Line(std::wstring(kSuccess) + L"!")},
+       1},
+      {"lower-case quit does not end the wait",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"quit"), Await("quit"), Await("."), Write(L"Quit now"),
+        Await("Quit now"), Await("."), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"quit"), Dots(1), Line(L"Quit now"),
+        Dots(1), Line(L"QUIT")},
+       1},
+      {"the same text twice is printed once",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Same"), Await("Same"), Write(L"Same"), Await("."),
+        Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"Same"), Dots(1), Line(L"QUIT")},
+       1},
+      {"emptied after a message prints a dot",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), Write(L""), Await("."),
+        Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(1), Line(L"QUIT")},
+       1},
+      {"deleted value prints the read error once",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), DeleteProgress(),
+        Await(kReadError), Await(".."), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(),
+        Line(L"GetStringRegKey Error"), Dots(2), Line(L"QUIT")},
+       1},
+      {"4,095 characters are read whole",
+       L"/taskid=7",
+       nullptr,
+       {Write(text4095), Await(AnsiBytes(text4095.substr(4000))),
+        Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(text4095), Dots(), Line(L"QUIT")},
+       1},
+      {"4,096 characters are a read error",
+       L"/taskid=7",
+       nullptr,
+       {Write(text4096), Await(kReadError), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"GetStringRegKey Error"), Dots(),
+        Line(L"QUIT")},
+       1},
+      {"data without a terminating NUL",
+       L"/taskid=7",
+       nullptr,
+       {WriteBytes(noNul), Await("NoNul"), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"NoNul"), Dots(), Line(L"QUIT")},
+       1},
+      {"non-ASCII text is printed whole",
+       L"/taskid=7",
+       nullptr,
+       {Write(nonAscii), Await(" end"), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(nonAscii), Dots(), Line(L"QUIT")},
+       1},
+      {"HTML mode",
+       L"/taskid=7 /html",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), Write(L"DONE"), Await("<br>"),
+        Await("."), Write(kSuccess)},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(), End(), Dots(1),
+        Line(kSuccess)},
+       0},
+      {"an earlier run's QUIT text does not end this one",
+       L"/taskid=7",
+       L"QUIT - Task FAILED, process exit code 1",
+       {Await("."), Write(kSuccess)},
+       {Lit(kLoading), Dots(1), Line(kSuccess)},
+       0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.leftOver != nullptr) ASSERT_TRUE(WriteProgress(row.leftOver));
+    RunOptions options;
+    options.watch = [&row](RunningChild& child) {
+      PlayScript(child, row.script);
+    };
+    const auto run = RunProgram(Program() + L" " + row.arguments, options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, row.status);
+    EXPECT_EQ(run.err, "");
+    const std::string monitored = MonitorOutput(run.out);
+    const std::string lineEnd =
+        wcsstr(row.arguments, L"/html") != nullptr ? "<br>" : "\n";
+    EXPECT_TRUE(Matches(row.expected, 0, monitored, 0, lineEnd))
+        << Visible(run.out);
+    EXPECT_EQ(run.out.find(kLoading), run.out.rfind(kLoading));
+  }
+}
+
+TEST_F(ProgressTest, MissingHandoffKeyIsReportedByEveryStep) {
+  ASSERT_TRUE(DeleteHandoffKey());
+  const auto run = RunProgram(Program() + L" /taskid=7");
+  ASSERT_TRUE(run.started);
+  const std::string out = Lines(run.out);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_EQ(run.err, "");
+  const std::string writers =
+      "Command line ERR: Failed to set Registry value : "
+      "Software\\Quennet\\Ulvex\\CommandLine\n"
+      "Progress ERR: Failed to set Ulvex Progress Registry value : "
+      "Progress\n";
+  const std::string monitorFailure = "Error in RegOpenKeyEx (2).\n";
+  EXPECT_NE(out.find(writers), std::string::npos) << Visible(out);
+  ASSERT_GE(out.size(), monitorFailure.size());
+  EXPECT_EQ(out.substr(out.size() - monitorFailure.size()), monitorFailure)
+      << Visible(out);
+  EXPECT_EQ(out.find(kLoading), std::string::npos);
+  // The program never creates the key.
+  EXPECT_FALSE(HandoffKeyExists());
+}
+
+TEST_F(ProgressTest, CommandLineIsStoredExactlyAsTyped) {
+  const std::wstring commandLine =
+      Program() +
+      L"  /taskid=7   /auto \"two  words\"  plain \u00e9t\u00e9 \u03a9\u4e2d"
+      L" \"a \\\"quoted\\\" one\"   ";
+  RunOptions options;
+  options.watch = [](RunningChild& child) {
+    PlayScript(child, {Write(L"QUIT")});
+  };
+  const auto run = RunProgram(commandLine, options);
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+
+  const auto stored = ulvex_test::ReadHandoffData(L"CommandLine");
+  ASSERT_TRUE(stored.found);
+  EXPECT_EQ(stored.type, static_cast<DWORD>(REG_SZ));
+  // The data holds the text and its terminating NUL, nothing more.
+  EXPECT_EQ(stored.data.size(), (commandLine.size() + 1) * sizeof(wchar_t));
+  EXPECT_EQ(ulvex_test::ReadHandoffText(L"CommandLine"), commandLine);
+}
+
+TEST_F(ProgressTest, WaitingWithoutChangesIsQuietAndCheap) {
+  constexpr DWORD kSilenceMs = 3000;
+  size_t dots = 0;
+  double cpuSeconds = -1;
+  RunOptions options;
+  options.watch = [&](RunningChild& child) {
+    ASSERT_TRUE(child.WaitForOutput(kLoading, 0, kAwaitMs));
+    const size_t mark = child.Output().size();
+    Sleep(kSilenceMs);
+    const std::string& out = child.Output();
+    for (size_t i = mark; i < out.size(); ++i) dots += out[i] == '.';
+    EXPECT_EQ(out.find_first_not_of('.', mark), std::string::npos)
+        << Visible(out);
+    FILETIME created, exited, kernel, user;
+    if (GetProcessTimes(child.process(), &created, &exited, &kernel, &user)) {
+      auto seconds = [](const FILETIME& t) {
+        return ((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+      };
+      cpuSeconds = seconds(kernel) + seconds(user);
+    }
+    WriteProgress(L"QUIT");
+  };
+  const auto run = RunProgram(Program() + L" /taskid=7", options);
+  ASSERT_TRUE(run.started);
+  EXPECT_EQ(run.exitCode, 1u);
+  // One dot per 1000 ms cycle: a spinning loop would print thousands.
+  EXPECT_GE(dots, 1u);
+  EXPECT_LE(dots, 4u);
+  EXPECT_GE(cpuSeconds, 0.0);
+  EXPECT_LT(cpuSeconds, 0.5);
+}
+
+}  // namespace
