@@ -49,8 +49,13 @@ reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-c
 rm -f "$demo/host-calls.log"
 
 cd "$install"
-command=(UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 "/p2=North region")
-echo "\$ wine UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 \"/p2=North region\""
+# Other switches may be given to this script: bash scripts/demo.sh /taskid=7 /html
+if [ $# -gt 0 ]; then
+  command=(UlvexCmdLine.exe "$@")
+else
+  command=(UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 "/p2=North region")
+fi
+echo "\$ wine UlvexCmdLine.exe$(printf ' %q' "${command[@]:1}")"
 set +e
 started=$(date +%s%N)
 wine "${command[@]}" 2>&1 | cat
