@@ -124,6 +124,11 @@ bool MonitorProgressOn(MonitorSystem& system, std::wstring& finalText) {
     return false;
   }
   PrintNarrow("Loading Application");
+  // The add-in may have written before this first registration (it starts
+  // as soon as the workbook opens): that write raised no signal, so let the
+  // first wait end at once instead of running out its time.
+  if (!system.ReadProgress(held.key).empty())
+    system.SetChangeEvent(held.event);
 
   std::wstring current;
   std::wstring previous;

@@ -264,7 +264,7 @@ TEST_F(MonitorTest, TextWrittenBetweenReadAndRegistrationIsPrintedAtOnce) {
     const char* call;
     int count;
   } moments[] = {
-      {"read", 1},    // right after the cycle's read
+      {"read", 2},    // right after the cycle's read (the first read is at set-up)
       {"reset", 1},   // after the event is cleared, before registering
       {"notify", 2},  // right after registering again
   };
@@ -289,6 +289,18 @@ TEST_F(MonitorTest, TextWrittenBetweenReadAndRegistrationIsPrintedAtOnce) {
     ASSERT_GE(system.waitResults.size(), 2u);
     EXPECT_EQ(system.waitResults[1], static_cast<DWORD>(WAIT_OBJECT_0));
   }
+}
+
+TEST_F(MonitorTest, TextWrittenBeforeTheFirstRegistrationIsPrintedAtOnce) {
+  FakeSystem system;
+  system.value = L"early";  // written between the launch and the set-up
+  system.after = WritesAtWaits(system, {nullptr, L"QUIT"});
+  const Result result = Monitor(system);
+  ASSERT_TRUE(result.ok);
+  EXPECT_EQ(result.out,
+            "Loading Application\n\n01:04:05:early\n\n01:04:05:QUIT");
+  ASSERT_GE(system.waitResults.size(), 1u);
+  EXPECT_EQ(system.waitResults[0], static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 }  // namespace
