@@ -36,17 +36,6 @@ constexpr DWORD kStartWaitMs = 30000;
 const char kLoading[] = "Loading Application";
 const wchar_t kSuccess[] = L"QUIT - Task SUCCEEDED, process exit code 0";
 
-double NowMs() {
-  static const LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
-}
 
 // The child's stdout, read on a thread of its own as it arrives, with the
 // arrival time of every chunk.
@@ -104,7 +93,7 @@ class OutputLog {
       DWORD got = 0;
       if (!ReadFile(pipe_, buffer, sizeof buffer, &got, nullptr) || got == 0)
         return;
-      const double when = NowMs();
+      const double when = ulvex_test::MillisecondsNow();
       std::lock_guard<std::mutex> lock(mutex_);
       bytes_.append(buffer, got);
       chunks_.emplace_back(bytes_.size(), when);
@@ -133,13 +122,13 @@ class AddIn {
   bool ok() const { return key_ != nullptr; }
   /// Writes "Progress"; the time (ms) just before the write.
   double Write(const std::wstring& text) {
-    const double when = NowMs();
+    const double when = ulvex_test::MillisecondsNow();
     if (RegSetValueExW(key_, L"Progress", 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) *
                                           sizeof(wchar_t))) != ERROR_SUCCESS)
       ++failures_;
-    done_ = NowMs();
+    done_ = ulvex_test::MillisecondsNow();
     return when;
   }
   /// When the last write returned (ms).
@@ -248,9 +237,9 @@ int main(int argc, char** argv) {
     // Idle: nothing written; every wake-up prints one dot.
     size_t mark = out.Snapshot().size();
     const double idleCpuStart = CpuSeconds(child.process.hProcess);
-    const double idleStart = NowMs();
+    const double idleStart = ulvex_test::MillisecondsNow();
     Sleep(static_cast<DWORD>(idleSeconds) * 1000);
-    const double idleMs = NowMs() - idleStart;
+    const double idleMs = ulvex_test::MillisecondsNow() - idleStart;
     const double idleCpu = CpuSeconds(child.process.hProcess) - idleCpuStart;
     const std::string afterIdle = out.Snapshot();
     const auto dots =
@@ -277,17 +266,17 @@ int main(int argc, char** argv) {
     // milliseconds, now and then, under Wine) must not leave the next one
     // right behind it, or the two would be one change to the program.
     mark = out.Snapshot().size();
-    const double burstStart = NowMs();
+    const double burstStart = ulvex_test::MillisecondsNow();
     std::vector<double> burstWritten(kBurstTexts);
     double previous = burstStart - kBurstGapMs;
     for (int i = 0; i < kBurstTexts; ++i) {
-      for (double wait = previous + kBurstGapMs - NowMs(); wait > 0;
-           wait = previous + kBurstGapMs - NowMs())
+      for (double wait = previous + kBurstGapMs - ulvex_test::MillisecondsNow(); wait > 0;
+           wait = previous + kBurstGapMs - ulvex_test::MillisecondsNow())
         Sleep(static_cast<DWORD>(wait) + (wait < 1 ? 1 : 0));
       burstWritten[i] = addIn.Write(Numbered(L"burst", i));
       previous = addIn.done();
     }
-    const double burstMs = NowMs() - burstStart;
+    const double burstMs = ulvex_test::MillisecondsNow() - burstStart;
     out.WaitFor(":" + Narrow(Numbered(L"burst", kBurstTexts - 1)), mark,
                 kLineWaitMs);
     // The numbers have a fixed width: no text is the start of another.

@@ -35,17 +35,6 @@ const struct {
      std::string("sleep 300\nprogress Working\n") + kFinal},
 };
 
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return 1000.0 * static_cast<double>(counter.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
-}
 
 struct Timing {
   double launchMs = -1;  // start to "Loading Application"
@@ -57,14 +46,14 @@ Timing RunTask(const ulvex_test::InstallFolder& install) {
   Timing timing;
   ulvex_test::RunOptions options;
   options.timeoutMs = kRunLimitMs;
-  const double start = Now();
+  const double start = ulvex_test::MillisecondsNow();
   options.watch = [&](ulvex_test::RunningChild& child) {
     if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
-      timing.launchMs = Now() - start;
+      timing.launchMs = ulvex_test::MillisecondsNow() - start;
   };
   const auto run =
       ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
-  timing.totalMs = Now() - start;
+  timing.totalMs = ulvex_test::MillisecondsNow() - start;
   timing.exitCode = run.timedOut ? 255 : run.exitCode;
   ulvex_test::WaitForStandInExit(10000);
   return timing;

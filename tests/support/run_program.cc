@@ -174,6 +174,36 @@ std::wstring QuotedProgramPath() {
   return L"\"" + BinFolder() + L"\\UlvexCmdLine.exe\"";
 }
 
+std::string Lines(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos;
+       at = text.find("\r\n", at))
+    text.erase(at, 1);
+  return text;
+}
+
+std::string AnsiBytes(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                          nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      &bytes[0], size, nullptr, nullptr);
+  return bytes;
+}
+
+double MillisecondsNow() {
+  static const LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return 1000.0 * static_cast<double>(counter.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
   const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(),

@@ -69,6 +69,16 @@ std::wstring BinFolder();
 /// "<BinFolder>\UlvexCmdLine.exe", quoted.
 std::wstring QuotedProgramPath();
 
+/// The program's lines: its stdout and stderr are in text mode, so each
+/// "\n" it writes reaches the pipe as "\r\n"; this turns them back.
+std::string Lines(std::string text);
+
+/// Wide text as the program writes it to a pipe: the ANSI code page.
+std::string AnsiBytes(const std::wstring& text);
+
+/// A monotonic clock in milliseconds, for benchmarks.
+double MillisecondsNow();
+
 /// Wide text from UTF-8 and back.
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);

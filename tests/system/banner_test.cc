@@ -8,18 +8,12 @@
 
 namespace {
 
+using ulvex_test::Lines;
 using ulvex_test::BinFolder;
 using ulvex_test::InstallFolder;
 using ulvex_test::Narrow;
 using ulvex_test::RunProgram;
 
-// Text-mode stdout writes each "\n" as "\r\n"; compare the lines.
-std::string Lines(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at))
-    text.erase(at, 1);
-  return text;
-}
 
 // Path segments under a folder of baseLength characters that make the
 // whole path length characters long (at least "p").

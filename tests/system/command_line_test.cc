@@ -10,6 +10,7 @@
 
 namespace {
 
+using ulvex_test::Lines;
 using ulvex_test::QuotedProgramPath;
 using ulvex_test::RunOptions;
 using ulvex_test::RunProgram;
@@ -25,13 +26,6 @@ constexpr const char* kHints =
 constexpr const char* kHeader =
     "Parameters validated, loading Ulvex with commands :";
 
-// Text-mode stdio writes each "\n" as "\r\n"; compare the program's lines.
-std::string Lines(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at))
-    text.erase(at, 1);
-  return text;
-}
 
 struct Result {
   std::string out;

@@ -14,6 +14,7 @@
 
 namespace {
 
+using ulvex_test::Lines;
 using ulvex_test::FileAttributes;
 using ulvex_test::InstallFolder;
 using ulvex_test::Narrow;
@@ -28,13 +29,6 @@ const char kLoading[] = "Loading Application";
 constexpr DWORD kRunLimitMs = 60000;
 constexpr DWORD kHostExitMs = 10000;
 
-// Text-mode stdio writes each "\n" as "\r\n"; compare the program's lines.
-std::string Lines(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at))
-    text.erase(at, 1);
-  return text;
-}
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&

@@ -25,6 +25,8 @@
 
 namespace {
 
+using ulvex_test::Lines;
+using ulvex_test::AnsiBytes;
 using ulvex_test::InstallFolder;
 using ulvex_test::RunOptions;
 using ulvex_test::RunProgram;
@@ -38,25 +40,7 @@ constexpr size_t kLongestCommandLine = 32766;
 const char kNotRegistered[] = "CLSIDFromProgID() failed:0x800401f3";
 const char kHeader[] = "Parameters validated, loading Ulvex with commands :";
 
-// The program's narrow text of wide text: the ANSI code page.
-std::string AnsiBytes(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                          nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                      &bytes[0], size, nullptr, nullptr);
-  return bytes;
-}
 
-// Text-mode stdio writes each "\n" as "\r\n"; compare the program's lines.
-std::string Lines(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos;
-       at = text.find("\r\n", at))
-    text.erase(at, 1);
-  return text;
-}
 
 // Where two long texts part, briefly, for a failure message.
 std::string Difference(const std::string& expected, const std::string& got) {

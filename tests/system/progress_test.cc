@@ -13,6 +13,7 @@
 
 namespace {
 
+using ulvex_test::AnsiBytes;
 using ulvex_test::CreateHandoffKey;
 using ulvex_test::DeleteHandoffKey;
 using ulvex_test::HandoffKeyExists;
@@ -28,18 +29,6 @@ const char kReadError[] = "GetStringRegKey Error";
 // Long enough for a loaded machine; a scenario that passes never waits it.
 constexpr DWORD kAwaitMs = 10000;
 
-// The program's narrow output of wide text (the ANSI code page, since its
-// stdout is a pipe), made the same way it makes it.
-std::string AnsiBytes(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                          nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                      &bytes[0], size, nullptr, nullptr);
-  return bytes;
-}
 
 // ---------------------------------------------------------------------------
 // Expected output from "Loading Application" to the end, as a sequence of
