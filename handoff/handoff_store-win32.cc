@@ -2,6 +2,7 @@
 
 #include "handoff/handoff_store.h"
 #include "handoff/progress_data.h"
+#include "host/thread_ansi.h"
 #include "runner/console.h"
 #include "runner/win_resource.h"
 
@@ -37,12 +38,8 @@ bool WriteStringValue(const wchar_t* name, const wchar_t* text) {
 const char kHandoffKeyPath[] = "Software\\Quennet\\Ulvex";
 
 std::wstring HandoffKeyPathW() {
-  const int length =
-      MultiByteToWideChar(CP_THREAD_ACP, 0, kHandoffKeyPath, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring path(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_THREAD_ACP, 0, kHandoffKeyPath, -1, &path[0], length);
-  path.resize(static_cast<size_t>(length) - 1);  // the converted NUL
+  std::wstring path;
+  ThreadAnsiToWide(kHandoffKeyPath, path);  // empty when it cannot convert
   return path;
 }
 
