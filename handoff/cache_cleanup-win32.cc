@@ -4,9 +4,9 @@
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/cache_patterns.h"
-#include "host/install_paths.h"
-#include "host/thread_ansi.h"
-#include "runner/win_resource.h"
+#include "platform/install_paths.h"
+#include "platform/thread_ansi.h"
+#include "platform/win_resource.h"
 
 std::string GetEnvString(const char* name) {
   const char* value = getenv(name);

@@ -2,9 +2,9 @@
 
 #include "handoff/handoff_store.h"
 #include "handoff/progress_data.h"
-#include "host/thread_ansi.h"
-#include "runner/console.h"
-#include "runner/win_resource.h"
+#include "platform/thread_ansi.h"
+#include "platform/console.h"
+#include "platform/win_resource.h"
 
 namespace {
 

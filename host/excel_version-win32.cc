@@ -2,7 +2,7 @@
 
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
-#include "runner/win_resource.h"
+#include "platform/win_resource.h"
 
 std::wstring GetExcelVersion() {
   ulvex::UniqueHkey application;

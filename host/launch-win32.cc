@@ -6,9 +6,9 @@
 #include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
-#include "host/install_paths.h"
+#include "platform/install_paths.h"
 #include "host/launch.h"
-#include "host/thread_ansi.h"
+#include "platform/thread_ansi.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "runner/win_resource.h"
+#include "platform/win_resource.h"
 
 /// The host objects held from the launch to the release.
 struct ExcelSession {

@@ -7,7 +7,7 @@
 #include "host/excel_version_text.h"
 #include "host/office_options.h"
 #include "host/office_options_text.h"
-#include "runner/win_resource.h"
+#include "platform/win_resource.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/install_paths.h"
+#include "platform/install_paths.h"
 #include "runner/banner.h"
-#include "runner/console.h"
+#include "platform/console.h"
 #include "runner/line_end.h"
 
 namespace {

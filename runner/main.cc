@@ -14,7 +14,7 @@
 #include "option/parser.h"
 #include "option/usage.h"
 #include "runner/banner.h"
-#include "runner/console.h"
+#include "platform/console.h"
 #include "runner/echo.h"
 #include "runner/line_end.h"
 #include "runner/monitor.h"

@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "handoff/handoff_store.h"
-#include "runner/console.h"
+#include "platform/console.h"
 #include "runner/line_end.h"
 #include "runner/monitor.h"
 #include "runner/monitor_system.h"

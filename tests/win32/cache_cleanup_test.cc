@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "handoff/cache_patterns.h"
-#include "host/install_paths.h"
+#include "platform/install_paths.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"
 

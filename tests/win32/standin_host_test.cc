@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/win_resource.h"
+#include "platform/win_resource.h"
 #include "tests/standin_host/standin_ids.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"

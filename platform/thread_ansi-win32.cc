@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "host/thread_ansi.h"
+#include "platform/thread_ansi.h"
 
 bool ThreadAnsiToWide(const std::string& text, std::wstring& wide) {
   wide.clear();

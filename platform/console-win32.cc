@@ -1,4 +1,4 @@
-#include "runner/console.h"
+#include "platform/console.h"
 
 #include <windows.h>
 #include <conio.h>

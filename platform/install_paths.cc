@@ -1,4 +1,4 @@
-#include "host/install_paths.h"
+#include "platform/install_paths.h"
 
 namespace {
 

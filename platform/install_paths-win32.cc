@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "host/install_paths.h"
+#include "platform/install_paths.h"
 
 namespace {
 
