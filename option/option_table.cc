@@ -9,15 +9,19 @@ namespace option {
 namespace {
 
 // The quoted option goes to standard output and the pieces around it to
-// standard error, as users of the program have always seen it. stdout is
-// flushed around the stderr pieces so that a shared pipe keeps the order.
+// standard error, as users of the program have always seen it. Each piece
+// is flushed as it is written: a redirected stderr is buffered too, and
+// when both streams share one console, file or pipe ("> log 2>&1") only
+// flushing keeps the three pieces in order.
 void PrintSplitMessage(const char* before, const char* text,
                        const char* after) {
   fflush(stdout);
-  fprintf(stderr, "%s", before);
-  printf("%s", text ? text : "");
+  fputs(before, stderr);
+  fflush(stderr);
+  fputs(text ? text : "", stdout);
   fflush(stdout);
-  fprintf(stderr, "%s", after);
+  fputs(after, stderr);
+  fflush(stderr);
 }
 
 }  // namespace

@@ -109,7 +109,7 @@ ProgramRun RunProgram(const std::wstring& commandLine,
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nul;
   startup.hStdOutput = out.write;
-  startup.hStdError = err.write;
+  startup.hStdError = options.errorsToOutput ? out.write : err.write;
 
   std::vector<wchar_t> environment = BuildEnvironment(options);
   std::vector<wchar_t> line(commandLine.begin(), commandLine.end());

@@ -1,5 +1,6 @@
 // Runs a program as a user or a batch file would: a real command line,
-// stdout and stderr on separate pipes, no console, a time limit.
+// stdout and stderr on separate pipes (or on one, as with "> log 2>&1"), no
+// console, a time limit.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +48,10 @@ struct RunOptions {
   std::map<std::wstring, std::wstring> setEnv;
   std::map<std::wstring, bool> unsetEnv;
   std::wstring workingDir;
+  /// Gives stderr the very handle of stdout, as "> log 2>&1" does: all the
+  /// child writes then lands in ProgramRun::out, in the order it reached
+  /// the handle, and ProgramRun::err stays empty.
+  bool errorsToOutput = false;
   /// Called with the child's handle once it runs (for tests that play the
   /// add-in while the program waits). Returns when its scenario is done.
   void (*whileRunning)(HANDLE process, void* context) = nullptr;

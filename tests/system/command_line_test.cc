@@ -34,9 +34,11 @@ struct Result {
   bool timedOut = false;
 };
 
-Result RunCommandLine(const std::string& arguments) {
+Result RunCommandLine(const std::string& arguments,
+                      bool errorsToOutput = false) {
   RunOptions options;
   options.timeoutMs = kRunTimeoutMs;
+  options.errorsToOutput = errorsToOutput;
   const ulvex_test::ProgramRun run =
       RunProgram(QuotedProgramPath() + L" " + Widen(arguments), options);
   EXPECT_TRUE(run.started);
@@ -90,6 +92,9 @@ TEST(CommandLineTest, ParseErrorsPrintTheCheckMessageAndHints) {
     const char* arguments;
     const char* quoted;  // the part of the message on stdout
     const char* err;     // the pieces around it on stderr
+    // With both streams on one handle, as "> log 2>&1" gives them: the
+    // whole message, which must read in order.
+    const char* together = nullptr;
   };
   const Case cases[] = {
       {"/x", "x", "Unknown option ''\n"},
@@ -103,6 +108,10 @@ TEST(CommandLineTest, ParseErrorsPrintTheCheckMessageAndHints) {
       {"/auto /t", "/t", "Option '' requires an argument\n"},
       // The parse fails before /html takes effect: plain line ends.
       {"/html /x", "x", "Unknown option ''\n"},
+      {"/taskid=7 /Auto", "Auto", "Unknown option ''\n",
+       "Unknown option 'Auto'\n"},
+      {"/auto /taskid", "/taskid", "Option '' requires an argument\n",
+       "Option '/taskid' requires an argument\n"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.arguments);
@@ -112,6 +121,11 @@ TEST(CommandLineTest, ParseErrorsPrintTheCheckMessageAndHints) {
     EXPECT_EQ(result.out, std::string(row.quoted) + kHints);
     EXPECT_EQ(result.err, row.err);
     EXPECT_EQ(result.status, 1u);
+    if (row.together == nullptr) continue;
+    const Result shared = RunCommandLine(row.arguments, true);
+    EXPECT_EQ(shared.out, std::string(row.together) + kHints);
+    EXPECT_EQ(shared.err, "");
+    EXPECT_EQ(shared.status, 1u);
   }
 }
 
