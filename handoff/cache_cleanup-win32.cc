@@ -1,37 +1,43 @@
 #include <windows.h>
 
-#include <cstdlib>
+#include <vector>
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/cache_patterns.h"
 #include "platform/install_paths.h"
-#include "platform/thread_ansi.h"
+#include "platform/system_api.h"
 #include "platform/win_resource.h"
 
-std::string GetEnvString(const char* name) {
-  const char* value = getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
+std::wstring GetEnvString(const wchar_t* name) {
+  // Wide, so that a folder named in any script reaches the file calls
+  // whole; the size is asked first, and again should the value grow.
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetEnvironmentVariableW(
+        name, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};  // not set, or empty
+    if (length < buffer.size()) return {buffer.data(), length};
+    buffer.resize(length);
+  }
 }
 
 namespace {
 
 // Upper case as the file system compares names.
 std::wstring FoldCase(std::wstring text) {
-  if (!text.empty()) CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+  if (!text.empty())
+    ulvex::System().CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
   return text;
 }
 
 }  // namespace
 
-void DeleteMatchingFiles(const std::string& pattern) {
-  std::wstring widePattern, folder;
-  if (!ThreadAnsiToWide(pattern, widePattern) ||
-      !ThreadAnsiToWide(GetFolderPart(pattern), folder))
-    return;
-  const std::wstring namePattern = FoldCase(NamePart(widePattern));
+void DeleteMatchingFiles(const std::wstring& pattern) {
+  const std::wstring folder = GetFolderPart(pattern);
+  const std::wstring namePattern = FoldCase(NamePart(pattern));
 
   WIN32_FIND_DATAW entry;
-  ulvex::UniqueFind search(FindFirstFileW(widePattern.c_str(), &entry));
+  ulvex::UniqueFind search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return;
   do {
     // NOTE: the search also matches the generated 8.3 names, so "*.exd"
@@ -49,15 +55,15 @@ void DeleteMatchingFiles(const std::string& pattern) {
 void DeleteOfficeCaches() {
   for (const CacheFolder& row : kCacheFolders) {
     // Read afresh for every row, as each row names its own variable.
-    const std::string value = GetEnvString(row.variable);
-    std::string pattern;
+    const std::wstring value = GetEnvString(row.variable);
+    std::wstring pattern;
     if (ComposeCachePattern(row, value, pattern)) DeleteMatchingFiles(pattern);
   }
 }
 
 void PrepareWorkingFile() {
-  std::wstring path;
-  if (!ThreadAnsiToWide(GetWorkingFilePath(), path) || path.empty()) return;
+  const std::wstring path = GetWorkingFilePath();
+  if (path.empty()) return;
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_READONLY) == 0)

@@ -5,10 +5,10 @@
 #include <string>
 
 /// The variable's value, or "" when it is not set.
-std::string GetEnvString(const char* name);
+std::wstring GetEnvString(const wchar_t* name);
 
 /// Deletes every file matching pattern (folder + wildcard name); silent.
-void DeleteMatchingFiles(const std::string& pattern);
+void DeleteMatchingFiles(const std::wstring& pattern);
 
 /// The five cache folders under APPDATA and TEMP, in order; silent.
 void DeleteOfficeCaches();

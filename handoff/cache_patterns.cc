@@ -1,26 +1,28 @@
 #include "handoff/cache_patterns.h"
 
-#include <cstdio>
-
 const CacheFolder kCacheFolders[kCacheFolderCount] = {
-    {"APPDATA", "%s\\microsoft\\forms\\*.exd"},
-    {"TEMP", "%s\\vbe\\*.exd"},
-    {"TEMP", "%s\\excel8.0\\*.exd"},
-    {"TEMP", "%s\\word8.0\\*.exd"},
-    {"TEMP", "%s\\PPT11.0\\*.exd"},
+    {L"APPDATA", L"%s\\microsoft\\forms\\*.exd"},
+    {L"TEMP", L"%s\\vbe\\*.exd"},
+    {L"TEMP", L"%s\\excel8.0\\*.exd"},
+    {L"TEMP", L"%s\\word8.0\\*.exd"},
+    {L"TEMP", L"%s\\PPT11.0\\*.exd"},
 };
 
-bool ComposeCachePattern(const CacheFolder& row, const std::string& value,
-                         std::string& pattern) {
-  char buffer[kPathBufferSize];
-  // snprintf reports the length it needed; anything that did not fit with
-  // its terminator means the pattern would have been cut.
-  const int length = snprintf(buffer, sizeof buffer, row.format, value.c_str());
-  if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) {
+bool ComposeCachePattern(const CacheFolder& row, const std::wstring& value,
+                         std::wstring& pattern) {
+  // The value takes the place of the format's one "%s", as it stands: a
+  // "%" in it is text, not a format.
+  const std::wstring format = row.format;
+  const size_t slot = format.find(L"%s");
+  const std::wstring before = format.substr(0, slot);
+  const std::wstring after =
+      slot == std::wstring::npos ? std::wstring() : format.substr(slot + 2);
+  // The pattern and its terminator must fit, or it would have been cut.
+  if (before.size() + value.size() + after.size() + 1 > kPathBufferSize) {
     pattern.clear();
     return false;
   }
-  pattern.assign(buffer, static_cast<size_t>(length));
+  pattern = before + value + after;
   return true;
 }
 

@@ -5,15 +5,15 @@
 #include <cstddef>
 #include <string>
 
-/// Bytes of a composed search pattern, and code units of a composed file
-/// path, terminator included.
+/// Characters of a composed search pattern or file path, terminator
+/// included.
 constexpr size_t kPathBufferSize = 2000;
 
 /// One cache folder: an environment variable and the pattern format that
 /// its value completes.
 struct CacheFolder {
-  const char* variable;
-  const char* format;  ///< one "%s", replaced by the variable's value
+  const wchar_t* variable;
+  const wchar_t* format;  ///< one "%s", replaced by the variable's value
 };
 
 constexpr size_t kCacheFolderCount = 5;
@@ -21,10 +21,10 @@ constexpr size_t kCacheFolderCount = 5;
 extern const CacheFolder kCacheFolders[kCacheFolderCount];
 
 /// The row's pattern for the variable's value. False when it would not fit
-/// in kPathBufferSize bytes: that folder is then skipped, never searched
-/// under a cut-off path.
-bool ComposeCachePattern(const CacheFolder& row, const std::string& value,
-                         std::string& pattern);
+/// in kPathBufferSize characters: that folder is then skipped, never
+/// searched under a cut-off path.
+bool ComposeCachePattern(const CacheFolder& row, const std::wstring& value,
+                         std::wstring& pattern);
 
 /// The text after the last "\" or "/" of a pattern: its file-name part.
 std::wstring NamePart(const std::wstring& pattern);
@@ -34,7 +34,8 @@ std::wstring NamePart(const std::wstring& pattern);
 /// fold the case of both first.
 bool WildcardMatch(const std::wstring& name, const std::wstring& pattern);
 
-/// folder + "\" + name. False when it would not fit in kPathBufferSize code
-/// units: that file is then skipped, never deleted under a cut-off path.
+/// folder + "\" + name. False when it would not fit in kPathBufferSize
+/// characters: that file is then skipped, never deleted under a cut-off
+/// path.
 bool ComposeFilePath(const std::wstring& folder, const std::wstring& name,
                      std::wstring& path);

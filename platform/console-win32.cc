@@ -1,32 +1,33 @@
-#include "platform/console.h"
-
-#include <windows.h>
 #include <conio.h>
+#include <windows.h>
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
+
 namespace {
 
-// NOTE: printf("%ls") in the C locale silently stops at the first character
-// above U+00FF, so wide text is converted here and written as bytes.
-UINT OutputCodePage() {
+bool OutputIsConsole() {
   DWORD mode = 0;
-  if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+UINT OutputCodePage() {
+  if (OutputIsConsole()) {
     const UINT consoleCodePage = GetConsoleOutputCP();
     if (consoleCodePage != 0) return consoleCodePage;
   }
   return CP_ACP;
 }
 
-}  // namespace
-
-void WriteWideText(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return;
-  const int wideLength = static_cast<int>(wcslen(text));
+// NOTE: printf("%ls") in the C locale silently stops at the first character
+// above U+00FF, so wide text is converted here and written as bytes.
+void WriteWide(const wchar_t* text, int wideLength) {
   const UINT codePage = OutputCodePage();
   // Characters the code page lacks become its default character ("?").
   const int byteCount = WideCharToMultiByte(codePage, 0, text, wideLength,
@@ -36,6 +37,31 @@ void WriteWideText(const wchar_t* text) {
   WideCharToMultiByte(codePage, 0, text, wideLength, bytes.data(), byteCount,
                       nullptr, nullptr);
   fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+}  // namespace
+
+void WriteWideText(const wchar_t* text) {
+  if (text == nullptr || *text == L'\0') return;
+  WriteWide(text, static_cast<int>(wcslen(text)));
+}
+
+void WriteAnsiText(const char* text, size_t length) {
+  if (text == nullptr || length == 0) return;
+  // The console shows its own code page, which may differ from the ANSI
+  // one (an OEM code page, or one set with chcp).
+  if (OutputIsConsole() && length <= static_cast<size_t>(INT_MAX)) {
+    const int count = static_cast<int>(length);
+    const int wideLength =
+        MultiByteToWideChar(CP_ACP, 0, text, count, nullptr, 0);
+    if (wideLength > 0) {
+      std::vector<wchar_t> wide(static_cast<size_t>(wideLength));
+      MultiByteToWideChar(CP_ACP, 0, text, count, wide.data(), wideLength);
+      WriteWide(wide.data(), wideLength);
+      return;
+    }
+  }
+  fwrite(text, 1, length, stdout);
 }
 
 void PrintWide(const wchar_t* format, ...) {

@@ -14,35 +14,37 @@ constexpr DWORD kModulePathCapacity = 260;
 constexpr DWORD kLongestPathCapacity = 32768;
 
 // The program's own file path, or "" when the platform cannot give it.
-std::string GetModulePath() {
-  char path[kModulePathCapacity];
-  const DWORD length = GetModuleFileNameA(nullptr, path, kModulePathCapacity);
+std::wstring GetModulePath() {
+  wchar_t path[kModulePathCapacity];
+  const DWORD length = GetModuleFileNameW(nullptr, path, kModulePathCapacity);
   if (length > 0 && length < kModulePathCapacity) return {path, length};
   if (length == 0) return {};
   // NOTE: a path that does not fit comes back cut off, with the buffer's
   // size as its length (not NUL-terminated on older systems). Cut at its
   // last separator it would name some other folder, so ask again with room
   // for the longest possible path.
-  std::vector<char> longPath(kLongestPathCapacity);
+  std::vector<wchar_t> longPath(kLongestPathCapacity);
   const DWORD longLength =
-      GetModuleFileNameA(nullptr, longPath.data(), kLongestPathCapacity);
+      GetModuleFileNameW(nullptr, longPath.data(), kLongestPathCapacity);
   if (longLength == 0 || longLength >= kLongestPathCapacity) return {};
   return {longPath.data(), longLength};
 }
 
 // The install folder followed by name; "" when the folder is unknown, so
 // that the path names no file rather than one under the drive's root.
-std::string InInstallFolder(const char* name) {
-  const std::string folder = GetInstallFolder();
-  return folder.empty() ? std::string() : folder + name;
+std::wstring InInstallFolder(const wchar_t* name) {
+  const std::wstring folder = GetInstallFolder();
+  return folder.empty() ? std::wstring() : folder + name;
 }
 
 }  // namespace
 
-std::string GetInstallFolder() { return CutInstallFolder(GetModulePath()); }
+std::wstring GetInstallFolder() { return CutInstallFolder(GetModulePath()); }
 
-std::string GetProductExePath() { return InInstallFolder("\\Ulvex_32.exe"); }
+std::wstring GetProductExePath() { return InInstallFolder(L"\\Ulvex_32.exe"); }
 
-std::string GetAddinWorkbookPath() { return InInstallFolder("\\App\\Ulvex"); }
+std::wstring GetAddinWorkbookPath() { return InInstallFolder(L"\\App\\Ulvex"); }
 
-std::string GetWorkingFilePath() { return InInstallFolder("\\StackTrace.txt"); }
+std::wstring GetWorkingFilePath() {
+  return InInstallFolder(L"\\StackTrace.txt");
+}

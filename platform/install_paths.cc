@@ -4,16 +4,16 @@ namespace {
 
 // Both separators count: the platform reports "\", but a path handed over
 // by a script or another tool may use "/".
-constexpr char kSeparators[] = "\\/";
+constexpr wchar_t kSeparators[] = L"\\/";
 
 }  // namespace
 
-std::string GetFolderPart(const std::string& path) {
+std::wstring GetFolderPart(const std::wstring& path) {
   const size_t cut = path.find_last_of(kSeparators);
-  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+  return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-std::string CutInstallFolder(const std::string& modulePath) {
+std::wstring CutInstallFolder(const std::wstring& modulePath) {
   const size_t cut = modulePath.find_last_of(kSeparators);
-  return cut == std::string::npos ? modulePath : modulePath.substr(0, cut);
+  return cut == std::wstring::npos ? modulePath : modulePath.substr(0, cut);
 }

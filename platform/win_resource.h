@@ -4,9 +4,12 @@
 #pragma once
 
 #include <windows.h>
+// Needs <windows.h> first.
 #include <oleauto.h>
 
 #include <utility>
+
+#include "platform/system_api.h"
 
 namespace ulvex {
 
@@ -60,9 +63,12 @@ struct HandleTraits {  // handles that are null when absent (events, processes)
   static bool IsValid(HANDLE h) { return h != nullptr; }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
-struct FileHandleTraits {  // NOTE: CreateFile/CreatePipe style: INVALID_HANDLE_VALUE
+struct FileHandleTraits {  // NOTE: CreateFile/CreatePipe style:
+                           // INVALID_HANDLE_VALUE
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static bool IsValid(HANDLE h) {
+    return h != INVALID_HANDLE_VALUE && h != nullptr;
+  }
   static void Close(HANDLE h) { CloseHandle(h); }
 };
 struct FindTraits {
@@ -73,7 +79,7 @@ struct FindTraits {
 struct BstrTraits {
   static BSTR Invalid() { return nullptr; }
   static bool IsValid(BSTR s) { return s != nullptr; }
-  static void Close(BSTR s) { SysFreeString(s); }
+  static void Close(BSTR s) { System().SysFreeString(s); }
 };
 
 using UniqueHkey = UniqueResource<HKEY, HkeyTraits>;
@@ -124,8 +130,8 @@ class ComPtr {
 /// A VARIANT that is cleared when it goes out of scope.
 class Variant {
  public:
-  Variant() { VariantInit(&value_); }
-  ~Variant() { VariantClear(&value_); }
+  Variant() { System().VariantInit(&value_); }
+  ~Variant() { System().VariantClear(&value_); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
   VARIANT* get() { return &value_; }

@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/install_paths.h"
-#include "runner/banner.h"
 #include "platform/console.h"
+#include "platform/install_paths.h"
+#include "platform/system_library.h"
+#include "runner/banner.h"
 #include "runner/line_end.h"
 
 namespace {
@@ -28,19 +29,37 @@ void PrintSizeQueryError(DWORD code) {
       static_cast<int>(code));
 }
 
-// Converts the product path into path; false (the error line printed) when
-// it cannot.
+// The product executable's path in path; false (the error line printed)
+// when it does not fit, as the file calls report a path beyond their
+// limit: the file name is too long.
 bool GetVersionFilePath(wchar_t (&path)[kVersionPathCapacity]) {
-  const std::string narrowPath = GetProductExePath();
-  if (MultiByteToWideChar(CP_ACP, 0, narrowPath.c_str(), -1, path,
-                          kVersionPathCapacity) != 0)
+  const std::wstring productPath = GetProductExePath();
+  if (productPath.size() < kVersionPathCapacity) {
+    productPath.copy(path, productPath.size());
+    path[productPath.size()] = L'\0';
     return true;
-  // A path too long for the buffer is reported as the file calls report a
-  // path beyond their limit: the file name is too long.
-  const DWORD error = GetLastError();
-  PrintSizeQueryError(
-      error == ERROR_INSUFFICIENT_BUFFER ? ERROR_FILENAME_EXCED_RANGE : error);
+  }
+  PrintSizeQueryError(ERROR_FILENAME_EXCED_RANGE);
   return false;
+}
+
+// The version resource calls, taken from the system folder's version.dll at
+// run time: through the import table the loader would look for that DLL in
+// the program's own folder first.
+struct VersionFunctions {
+  decltype(&GetFileVersionInfoSizeW) getSize = nullptr;
+  decltype(&GetFileVersionInfoW) getInfo = nullptr;
+  decltype(&VerQueryValueW) queryValue = nullptr;
+};
+
+// False, with the platform's last error set, when they cannot be had.
+bool LoadVersionFunctions(VersionFunctions& functions) {
+  const HMODULE module = LoadSystemLibrary(L"version.dll");
+  return module != nullptr &&
+         ResolveFunction(module, "GetFileVersionInfoSizeW",
+                         functions.getSize) &&
+         ResolveFunction(module, "GetFileVersionInfoW", functions.getInfo) &&
+         ResolveFunction(module, "VerQueryValueW", functions.queryValue);
 }
 
 }  // namespace
@@ -55,14 +74,19 @@ void PrintBanner() {
   wchar_t path[kVersionPathCapacity];
   if (!GetVersionFilePath(path)) return;
 
+  VersionFunctions version;
+  if (!LoadVersionFunctions(version)) {
+    PrintSizeQueryError(GetLastError());
+    return;
+  }
   DWORD unusedHandle = 0;
-  const DWORD size = GetFileVersionInfoSizeW(path, &unusedHandle);
+  const DWORD size = version.getSize(path, &unusedHandle);
   if (size == 0) {
     PrintSizeQueryError(GetLastError());
     return;
   }
   std::vector<BYTE> block(size);
-  if (!GetFileVersionInfoW(path, 0, size, block.data())) {
+  if (!version.getInfo(path, 0, size, block.data())) {
     PrintWide(L"The last error associated with getting version info is: %d\n",
               static_cast<int>(GetLastError()));
     return;
@@ -70,7 +94,7 @@ void PrintBanner() {
 
   void* root = nullptr;
   UINT rootLength = 0;
-  if (!VerQueryValueW(block.data(), L"\\", &root, &rootLength)) {
+  if (!version.queryValue(block.data(), L"\\", &root, &rootLength)) {
     printf("Error in VerQueryValue: %d\n", static_cast<int>(GetLastError()));
     return;
   }

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "option/option_table.h"
-#include "runner/line_end.h"
 
 namespace {
 
@@ -78,11 +77,4 @@ std::string FormatEcho(const option::ParsedOption* records, int32_t storedCount,
     out += lineEnd;
   }
   return out;
-}
-
-void EchoOptions(const option::ParsedOption* records, int32_t storedCount,
-                 int32_t restCount, const char* const* restElements) {
-  const std::string echo =
-      FormatEcho(records, storedCount, restCount, restElements, LineEnd);
-  fwrite(echo.data(), 1, echo.size(), stdout);
 }

@@ -25,9 +25,9 @@
 
 namespace {
 
-using ulvex_test::Lines;
 using ulvex_test::AnsiBytes;
 using ulvex_test::InstallFolder;
+using ulvex_test::Lines;
 using ulvex_test::RunOptions;
 using ulvex_test::RunProgram;
 
@@ -39,8 +39,6 @@ constexpr DWORD kRunTimeoutMs = 20000;
 constexpr size_t kLongestCommandLine = 32766;
 const char kNotRegistered[] = "CLSIDFromProgID() failed:0x800401f3";
 const char kHeader[] = "Parameters validated, loading Ulvex with commands :";
-
-
 
 // Where two long texts part, briefly, for a failure message.
 std::string Difference(const std::string& expected, const std::string& got) {
@@ -307,7 +305,7 @@ TEST_F(LimitsTest, LongestCommandLineIsEchoedAndStoredWhole) {
 }
 
 // ---------------------------------------------------------------------------
-// Cache folders at the 2,000-byte limit of their patterns and paths.
+// Cache folders at the 2,000-character limit of their patterns and paths.
 
 // The cache folders under each variable. Each pattern adds its own length
 // to the variable's value: "\vbe\*.exd" 10 characters, "\excel8.0\*.exd"
@@ -327,12 +325,12 @@ const struct {
 // b.txt, which never matches.
 const wchar_t* const kFiles[] = {L"a.exd", L"ab.exd", L"b.txt"};
 
-// base + "\" + further folders, exactly length characters in all. The
-// names hold spaces and non-ASCII characters; each stays well within the
-// 255 bytes the Unix side allows a name.
-std::wstring FolderOfLength(const std::wstring& base, size_t length) {
+// base + "\" + further folders, exactly length characters in all, their
+// names made of the four characters of cycle. Each name stays well within
+// the 255 bytes the Unix side allows a name.
+std::wstring FolderOfLength(const std::wstring& base, size_t length,
+                            const wchar_t (&kCycle)[5]) {
   constexpr size_t kNameLength = 100;
-  static const wchar_t kCycle[] = L"d\u00e9 x";
   std::wstring path = base;
   while (path.size() < length) {
     size_t name = std::min(kNameLength, length - path.size() - 1);
@@ -348,29 +346,35 @@ std::wstring FolderOfLength(const std::wstring& base, size_t length) {
 TEST_F(LimitsTest, CachePatternsAtTheirLimit) {
   // A length of 0 stands for a short folder. Files are named by variable,
   // cache folder and file name; all others must stay.
+  const wchar_t kLatin[5] = L"d\u00e9 x";
+  // Letters no ANSI code page holds: the limit counts characters.
+  const wchar_t kGreek[5] = L"\u03a9\u03bb \u03b1";
   const struct {
     const char* name;
     size_t appDataLength;
     size_t tempLength;
     std::vector<std::wstring> deleted;
+    const wchar_t (&cycle)[5];
   } rows[] = {
       {"TEMP of 1,990 characters: no temporary pattern fits",
        0,
        1990,
        {L"APPDATA\\microsoft\\forms\\a.exd",
-        L"APPDATA\\microsoft\\forms\\ab.exd"}},
+        L"APPDATA\\microsoft\\forms\\ab.exd"},
+       kLatin},
       {"TEMP of 1,989: the vbe pattern has 1,999 characters, a path 2,000",
        0,
        1989,
        {L"APPDATA\\microsoft\\forms\\a.exd",
-        L"APPDATA\\microsoft\\forms\\ab.exd", L"TEMP\\vbe\\a.exd"}},
+        L"APPDATA\\microsoft\\forms\\ab.exd", L"TEMP\\vbe\\a.exd"},
+       kLatin},
       {"TEMP of 1,985: word8.0 and PPT11.0 fit as well, excel8.0 does not",
        0,
        1985,
        {L"APPDATA\\microsoft\\forms\\a.exd",
         L"APPDATA\\microsoft\\forms\\ab.exd", L"TEMP\\vbe\\a.exd",
-        L"TEMP\\vbe\\ab.exd", L"TEMP\\word8.0\\a.exd",
-        L"TEMP\\PPT11.0\\a.exd"}},
+        L"TEMP\\vbe\\ab.exd", L"TEMP\\word8.0\\a.exd", L"TEMP\\PPT11.0\\a.exd"},
+       kLatin},
       {"TEMP of 1,984: every pattern fits",
        0,
        1984,
@@ -378,14 +382,16 @@ TEST_F(LimitsTest, CachePatternsAtTheirLimit) {
         L"APPDATA\\microsoft\\forms\\ab.exd", L"TEMP\\vbe\\a.exd",
         L"TEMP\\vbe\\ab.exd", L"TEMP\\word8.0\\a.exd", L"TEMP\\word8.0\\ab.exd",
         L"TEMP\\PPT11.0\\a.exd", L"TEMP\\PPT11.0\\ab.exd",
-        L"TEMP\\excel8.0\\a.exd"}},
+        L"TEMP\\excel8.0\\a.exd"},
+       kLatin},
       {"APPDATA of 1,978: its pattern does not fit",
        1978,
        0,
        {L"TEMP\\vbe\\a.exd", L"TEMP\\vbe\\ab.exd", L"TEMP\\excel8.0\\a.exd",
         L"TEMP\\excel8.0\\ab.exd", L"TEMP\\word8.0\\a.exd",
         L"TEMP\\word8.0\\ab.exd", L"TEMP\\PPT11.0\\a.exd",
-        L"TEMP\\PPT11.0\\ab.exd"}},
+        L"TEMP\\PPT11.0\\ab.exd"},
+       kLatin},
       {"APPDATA of 1,977: a pattern of 1,999 characters",
        1977,
        0,
@@ -393,7 +399,14 @@ TEST_F(LimitsTest, CachePatternsAtTheirLimit) {
         L"TEMP\\vbe\\ab.exd", L"TEMP\\excel8.0\\a.exd",
         L"TEMP\\excel8.0\\ab.exd", L"TEMP\\word8.0\\a.exd",
         L"TEMP\\word8.0\\ab.exd", L"TEMP\\PPT11.0\\a.exd",
-        L"TEMP\\PPT11.0\\ab.exd"}},
+        L"TEMP\\PPT11.0\\ab.exd"},
+       kLatin},
+      {"TEMP of 1,989 in Greek letters: as in Latin ones",
+       0,
+       1989,
+       {L"APPDATA\\microsoft\\forms\\a.exd",
+        L"APPDATA\\microsoft\\forms\\ab.exd", L"TEMP\\vbe\\a.exd"},
+       kGreek},
   };
   const std::string echo =
       std::string("\n") + kHeader + "\nArgument #0 is -TaskID set to '7'\n";
@@ -404,14 +417,10 @@ TEST_F(LimitsTest, CachePatternsAtTheirLimit) {
       const size_t length =
           variable == L"TEMP" ? row.tempLength : row.appDataLength;
       const std::wstring start = base.path() + L"\\" + variable;
-      return length == 0 ? start : FolderOfLength(start, length);
+      return length == 0 ? start : FolderOfLength(start, length, row.cycle);
     };
     const std::wstring appData = folderFor(L"APPDATA");
     const std::wstring temp = folderFor(L"TEMP");
-    // The limit is in bytes of the ANSI code page; these counts assume one
-    // byte a character.
-    ASSERT_EQ(AnsiBytes(temp).size(), temp.size());
-    ASSERT_EQ(AnsiBytes(appData).size(), appData.size());
     if (row.tempLength != 0) ASSERT_EQ(temp.size(), row.tempLength);
     if (row.appDataLength != 0) ASSERT_EQ(appData.size(), row.appDataLength);
 

@@ -8,50 +8,55 @@ namespace {
 
 TEST(CachePatternsTest, FiveFoldersInOrder) {
   const struct {
-    const char* variable;
-    const char* pattern;  // for the value "V"
+    const wchar_t* variable;
+    const wchar_t* pattern;  // for the value "V"
   } expected[kCacheFolderCount] = {
-      {"APPDATA", "V\\microsoft\\forms\\*.exd"},
-      {"TEMP", "V\\vbe\\*.exd"},
-      {"TEMP", "V\\excel8.0\\*.exd"},
-      {"TEMP", "V\\word8.0\\*.exd"},
-      {"TEMP", "V\\PPT11.0\\*.exd"},
+      {L"APPDATA", L"V\\microsoft\\forms\\*.exd"},
+      {L"TEMP", L"V\\vbe\\*.exd"},
+      {L"TEMP", L"V\\excel8.0\\*.exd"},
+      {L"TEMP", L"V\\word8.0\\*.exd"},
+      {L"TEMP", L"V\\PPT11.0\\*.exd"},
   };
   for (size_t i = 0; i < kCacheFolderCount; ++i) {
     SCOPED_TRACE(testing::Message() << "row " << i);
-    EXPECT_STREQ(kCacheFolders[i].variable, expected[i].variable);
-    std::string pattern;
-    EXPECT_TRUE(ComposeCachePattern(kCacheFolders[i], "V", pattern));
+    EXPECT_EQ(std::wstring(kCacheFolders[i].variable), expected[i].variable);
+    std::wstring pattern;
+    EXPECT_TRUE(ComposeCachePattern(kCacheFolders[i], L"V", pattern));
     EXPECT_EQ(pattern, expected[i].pattern);
   }
 }
 
 TEST(CachePatternsTest, PatternComposition) {
   const CacheFolder& vbe = kCacheFolders[1];
-  const size_t tail = std::string("\\vbe\\*.exd").size();
+  const size_t tail = std::wstring(L"\\vbe\\*.exd").size();
+  // Letters of any script count as one character each, whatever their size
+  // in an 8-bit encoding.
+  const std::wstring greek(kPathBufferSize - 1 - tail, L'\u03a9');
   const struct {
     const char* name;
-    std::string value;
+    std::wstring value;
     bool fits;
-    std::string pattern;
+    std::wstring pattern;
   } cases[] = {
       // An unset variable: the folder under the current drive's root.
-      {"empty value", "", true, "\\vbe\\*.exd"},
-      {"spaces", "C:\\Users\\A B\\Local Settings\\Temp", true,
-       "C:\\Users\\A B\\Local Settings\\Temp\\vbe\\*.exd"},
-      {"ANSI bytes pass unchanged", "C:\\Temp\\Caf\xE9", true,
-       "C:\\Temp\\Caf\xE9\\vbe\\*.exd"},
-      {"percent signs are not formats", "C:\\%s%d", true,
-       "C:\\%s%d\\vbe\\*.exd"},
-      {"exactly 1,999 bytes", std::string(kPathBufferSize - 1 - tail, 'a'),
-       true, std::string(kPathBufferSize - 1 - tail, 'a') + "\\vbe\\*.exd"},
-      {"one byte too long", std::string(kPathBufferSize - tail, 'a'), false,
-       ""},
-      {"far too long", std::string(10000, 'a'), false, ""},
+      {"empty value", L"", true, L"\\vbe\\*.exd"},
+      {"spaces", L"C:\\Users\\A B\\Local Settings\\Temp", true,
+       L"C:\\Users\\A B\\Local Settings\\Temp\\vbe\\*.exd"},
+      {"any script passes unchanged", L"C:\\Temp\\Caf\u00e9 \u6d4b\u8bd5", true,
+       L"C:\\Temp\\Caf\u00e9 \u6d4b\u8bd5\\vbe\\*.exd"},
+      {"percent signs are not formats", L"C:\\%s%d", true,
+       L"C:\\%s%d\\vbe\\*.exd"},
+      {"exactly 1,999 characters",
+       std::wstring(kPathBufferSize - 1 - tail, L'a'), true,
+       std::wstring(kPathBufferSize - 1 - tail, L'a') + L"\\vbe\\*.exd"},
+      {"1,999 characters outside ASCII", greek, true, greek + L"\\vbe\\*.exd"},
+      {"one character too long", std::wstring(kPathBufferSize - tail, L'a'),
+       false, L""},
+      {"far too long", std::wstring(10000, L'a'), false, L""},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
-    std::string pattern = "stale";
+    std::wstring pattern = L"stale";
     EXPECT_EQ(ComposeCachePattern(vbe, row.value, pattern), row.fits);
     EXPECT_EQ(pattern, row.pattern);
     EXPECT_LT(pattern.size(), kPathBufferSize);

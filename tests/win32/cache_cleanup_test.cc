@@ -17,35 +17,23 @@ namespace {
 using ulvex_test::FileAttributes;
 using ulvex_test::RemoveTree;
 
-// ANSI text of wide text; false when the ANSI code page cannot show it.
-bool ToAnsi(const std::wstring& text, std::string& ansi) {
-  BOOL lost = FALSE;
-  char buffer[1024] = {};
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer,
-                                         sizeof buffer, nullptr, &lost);
-  if (length <= 0 || lost) return false;
-  ansi = buffer;
-  return true;
-}
-
-// Sets (or with nullptr removes) a variable for getenv, restoring the old
-// value when the scope ends.
+// Sets (or with nullptr removes) a variable of the process environment,
+// restoring the old value when the scope ends.
 class ScopedVariable {
  public:
-  ScopedVariable(const char* name, const char* value) : name_(name) {
-    const char* old = getenv(name);
-    if (old != nullptr) old_ = old, hadOld_ = true;
-    Set(value);
+  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+    wchar_t old[32768];
+    const DWORD length = GetEnvironmentVariableW(name, old, 32768);
+    if (length > 0 && length < 32768) old_ = old, hadOld_ = true;
+    SetEnvironmentVariableW(name, value);
   }
-  ~ScopedVariable() { Set(hadOld_ ? old_.c_str() : nullptr); }
+  ~ScopedVariable() {
+    SetEnvironmentVariableW(name_, hadOld_ ? old_.c_str() : nullptr);
+  }
 
  private:
-  void Set(const char* value) {
-    // An empty value removes the variable.
-    _putenv_s(name_, value != nullptr ? value : "");
-  }
-  const char* name_;
-  std::string old_;
+  const wchar_t* name_;
+  std::wstring old_;
   bool hadOld_ = false;
 };
 
@@ -113,14 +101,12 @@ const Entry kEntries[] = {
 };
 
 TEST(CacheCleanupTest, DeletesExdFilesInTheFiveFolders) {
-  const std::wstring names[] = {L"plain", L"with spaces", L"Caf\u00e9 \u00fc"};
+  // The last names letters that no ANSI code page holds together.
+  const std::wstring names[] = {
+      L"plain", L"with spaces", L"Caf\u00e9 \u00fc",
+      L"\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 Pr\u00fcfung \u6d4b\u8bd5"};
   for (const std::wstring& name : names) {
-    std::string ansiName;
-    if (!ToAnsi(name, ansiName)) {
-      ADD_FAILURE() << "ANSI code page " << GetACP() << " lacks a character";
-      continue;
-    }
-    SCOPED_TRACE(ansiName);
+    SCOPED_TRACE(ulvex_test::Narrow(name));
     TempTree tree(L"cache");
     const std::wstring appData = tree.root() + L"\\App Data " + name;
     const std::wstring temp = tree.root() + L"\\Temp " + name;
@@ -142,11 +128,8 @@ TEST(CacheCleanupTest, DeletesExdFilesInTheFiveFolders) {
               SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY));
       }
     }
-    std::string ansiAppData, ansiTemp;
-    ASSERT_TRUE(ToAnsi(appData, ansiAppData));
-    ASSERT_TRUE(ToAnsi(temp, ansiTemp));
-    ScopedVariable setAppData("APPDATA", ansiAppData.c_str());
-    ScopedVariable setTemp("TEMP", ansiTemp.c_str());
+    ScopedVariable setAppData(L"APPDATA", appData.c_str());
+    ScopedVariable setTemp(L"TEMP", temp.c_str());
 
     testing::internal::CaptureStdout();
     DeleteOfficeCaches();
@@ -169,30 +152,28 @@ TEST(CacheCleanupTest, MissingFoldersUnsetVariablesAndTooLongValues) {
   // A folder with a cache file, for the rows that still run.
   const std::wstring forms = tree.root() + L"\\microsoft\\forms";
   ASSERT_TRUE(MakeFolders(forms));
-  std::string ansiRoot;
-  ASSERT_TRUE(ToAnsi(tree.root(), ansiRoot));
-  const std::string tooLong =
-      ansiRoot + "\\" + std::string(kPathBufferSize, 'x');
+  const std::wstring root = tree.root();
+  const std::wstring tooLong =
+      root + L"\\" + std::wstring(kPathBufferSize, L'x');
   const struct {
     const char* name;
-    const char* appData;
-    const char* temp;  // nullptr: not set
+    const wchar_t* appData;
+    const wchar_t* temp;  // nullptr: not set
     bool formsCleaned;
   } cases[] = {
-      {"none of the cache folders exist", ansiRoot.c_str(), ansiRoot.c_str(),
-       true},
+      {"none of the cache folders exist", root.c_str(), root.c_str(), true},
       // The temporary-folder rows then search under the current drive's
       // root (nothing is there here); the APPDATA row still runs.
-      {"TEMP not set", ansiRoot.c_str(), nullptr, true},
-      {"APPDATA too long: that row is skipped", tooLong.c_str(),
-       ansiRoot.c_str(), false},
-      {"TEMP too long", ansiRoot.c_str(), tooLong.c_str(), true},
+      {"TEMP not set", root.c_str(), nullptr, true},
+      {"APPDATA too long: that row is skipped", tooLong.c_str(), root.c_str(),
+       false},
+      {"TEMP too long", root.c_str(), tooLong.c_str(), true},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
     ASSERT_TRUE(MakeFile(forms + L"\\cache.exd"));
-    ScopedVariable setAppData("APPDATA", row.appData);
-    ScopedVariable setTemp("TEMP", row.temp);
+    ScopedVariable setAppData(L"APPDATA", row.appData);
+    ScopedVariable setTemp(L"TEMP", row.temp);
     testing::internal::CaptureStdout();
     DeleteOfficeCaches();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
@@ -201,45 +182,37 @@ TEST(CacheCleanupTest, MissingFoldersUnsetVariablesAndTooLongValues) {
 }
 
 TEST(CacheCleanupTest, GetEnvString) {
-  ScopedVariable set("ULVEX_TEST_VARIABLE", "a b\xE9");
-  ScopedVariable unset("ULVEX_TEST_UNSET", nullptr);
-  EXPECT_EQ(GetEnvString("ULVEX_TEST_VARIABLE"), "a b\xE9");
-  EXPECT_EQ(GetEnvString("ULVEX_TEST_UNSET"), "");
+  const std::wstring longValue(32766, L'\u6d4b');
+  ScopedVariable set(L"ULVEX_TEST_VARIABLE", L"a b\u00e9\u03a9\u6d4b");
+  ScopedVariable setLong(L"ULVEX_TEST_LONG", longValue.c_str());
+  ScopedVariable unset(L"ULVEX_TEST_UNSET", nullptr);
+  EXPECT_EQ(GetEnvString(L"ULVEX_TEST_VARIABLE"), L"a b\u00e9\u03a9\u6d4b");
+  EXPECT_EQ(GetEnvString(L"ULVEX_TEST_LONG"), longValue);
+  EXPECT_EQ(GetEnvString(L"ULVEX_TEST_UNSET"), L"");
 }
 
 TEST(CacheCleanupTest, DeleteMatchingFilesTakesAnyPattern) {
   TempTree tree(L"pattern");
   const std::wstring folder = tree.root() + L"\\d";
   ASSERT_TRUE(MakeFolders(folder));
-  std::string ansiFolder;
-  ASSERT_TRUE(ToAnsi(folder, ansiFolder));
   const struct {
     const char* name;
-    std::string pattern;
+    std::wstring pattern;
     std::vector<const wchar_t*> deleted, kept;
   } cases[] = {
-      {"wildcard name",
-       ansiFolder + "\\*.exd",
-       {L"a.exd", L"b.exd"},
-       {L"c.txt"}},
-      {"slash separator",
-       ansiFolder + "/*.exd",
-       {L"a.exd", L"b.exd"},
-       {L"c.txt"}},
-      {"one file", ansiFolder + "\\c.txt", {L"c.txt"}, {L"a.exd", L"b.exd"}},
+      {"wildcard name", folder + L"\\*.exd", {L"a.exd", L"b.exd"}, {L"c.txt"}},
+      {"slash separator", folder + L"/*.exd", {L"a.exd", L"b.exd"}, {L"c.txt"}},
+      {"one file", folder + L"\\c.txt", {L"c.txt"}, {L"a.exd", L"b.exd"}},
       // The search also matches the 8.3 name "X~1.EXD".
-      {"longer extension kept",
-       ansiFolder + "\\*.exd",
-       {L"a.exd"},
-       {L"x.exdata"}},
-      {"case-insensitive", ansiFolder + "\\*.EXD", {L"a.exd"}, {L"c.txt"}},
+      {"longer extension kept", folder + L"\\*.exd", {L"a.exd"}, {L"x.exdata"}},
+      {"case-insensitive", folder + L"\\*.EXD", {L"a.exd"}, {L"c.txt"}},
       {"question mark",
-       ansiFolder + "\\?.exd",
+       folder + L"\\?.exd",
        {L"a.exd", L"b.exd"},
        {L"x.exdata"}},
-      {"no match", ansiFolder + "\\*.none", {}, {L"a.exd", L"c.txt"}},
-      {"missing folder", ansiFolder + "\\missing\\*.exd", {}, {L"a.exd"}},
-      {"empty pattern", "", {}, {L"a.exd"}},
+      {"no match", folder + L"\\*.none", {}, {L"a.exd", L"c.txt"}},
+      {"missing folder", folder + L"\\missing\\*.exd", {}, {L"a.exd"}},
+      {"empty pattern", L"", {}, {L"a.exd"}},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
@@ -258,8 +231,8 @@ TEST(CacheCleanupTest, DeleteMatchingFilesTakesAnyPattern) {
 TEST(CacheCleanupTest, WorkingFileReadOnlyFlagIsCleared) {
   std::wstring path;
   ASSERT_TRUE(!GetInstallFolder().empty());
-  path = ulvex_test::Widen(GetWorkingFilePath());
-  ASSERT_FALSE(Exists(path)) << "left over: " << GetWorkingFilePath();
+  path = GetWorkingFilePath();
+  ASSERT_FALSE(Exists(path)) << "left over: " << ulvex_test::Narrow(path);
   // Attributes the platform keeps as set (Wine reports every plain file
   // as archive).
   constexpr DWORD kCompared =

@@ -47,25 +47,31 @@ class ModulePathOverride {
 
 TEST(InstallPathsTest, PathsAreBuiltOnTheProgramsFolder) {
   // Its first 259 characters end inside the folder name.
-  const std::string deep = "C:\\" + std::string(300, 'd');
+  const std::wstring deep = L"C:\\" + std::wstring(300, L'd');
+  // Letters outside any ANSI code page, past the 260th character too.
+  const std::wstring script =
+      L"C:\\\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 Pr\u00fcfung \u6d4b\u8bd5";
+  const std::wstring deepScript = script + L"\\" + std::wstring(260, L'\u03a9');
   struct Row {
     const char* label;
-    std::string modulePath;  // empty: the real one, left alone
-    std::string folder;
+    std::wstring modulePath;  // empty: the real one, left alone
+    std::wstring folder;
   };
   const Row rows[] = {
-      {"own path", "", ulvex_test::Narrow(ulvex_test::BinFolder())},
-      {"C:\\Tools", "C:\\Tools\\UlvexCmdLine.exe", "C:\\Tools"},
-      {"cut off in the folder", deep + "\\UlvexCmdLine.exe", deep},
+      {"own path", L"", ulvex_test::BinFolder()},
+      {"C:\\Tools", L"C:\\Tools\\UlvexCmdLine.exe", L"C:\\Tools"},
+      {"cut off in the folder", deep + L"\\UlvexCmdLine.exe", deep},
+      {"any script", script + L"\\UlvexCmdLine.exe", script},
+      {"any script, cut off", deepScript + L"\\UlvexCmdLine.exe", deepScript},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
-    ModulePathOverride override(ulvex_test::Widen(row.modulePath));
+    ModulePathOverride override(row.modulePath);
     if (!row.modulePath.empty()) ASSERT_TRUE(override.active());
     EXPECT_EQ(row.folder, GetInstallFolder());
-    EXPECT_EQ(row.folder + "\\Ulvex_32.exe", GetProductExePath());
-    EXPECT_EQ(row.folder + "\\App\\Ulvex", GetAddinWorkbookPath());
-    EXPECT_EQ(row.folder + "\\StackTrace.txt", GetWorkingFilePath());
+    EXPECT_EQ(row.folder + L"\\Ulvex_32.exe", GetProductExePath());
+    EXPECT_EQ(row.folder + L"\\App\\Ulvex", GetAddinWorkbookPath());
+    EXPECT_EQ(row.folder + L"\\StackTrace.txt", GetWorkingFilePath());
   }
 }
 
