@@ -1,7 +1,8 @@
 // Measures how long a whole task takes, from the program's start to its
 // exit, with the stand-in host in place of the spreadsheet host: the first
 // task of the session (cold host start: run this right after the Wine
-// server started) and the following ones (warm). Prints, never asserts.
+// server started) and the following ones (warm); and how soon a run ends
+// once its host is gone. Prints, never asserts.
 //
 //   task_time_bench.exe [runs]
 #include <windows.h>
@@ -35,7 +36,6 @@ const struct {
      std::string("sleep 300\nprogress Working\n") + kFinal},
 };
 
-
 struct Timing {
   double launchMs = -1;  // start to "Loading Application"
   double totalMs = -1;   // start to exit
@@ -57,6 +57,27 @@ Timing RunTask(const ulvex_test::InstallFolder& install) {
   timing.exitCode = run.timedOut ? 255 : run.exitCode;
   ulvex_test::WaitForStandInExit(10000);
   return timing;
+}
+
+// A run whose host is killed while the add-in is silent: the time from
+// the host's end (its process has ended) to the program's exit.
+double HostEndToExitMs(const ulvex_test::InstallFolder& install,
+                       DWORD& exitCode) {
+  double gapMs = -1;
+  ulvex_test::RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.watch = [&](ulvex_test::RunningChild& child) {
+    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) return;
+    // Returns once the host's process has ended.
+    if (ulvex_test::TerminateStandInHosts() == 0) return;
+    const double ended = ulvex_test::MillisecondsNow();
+    if (WaitForSingleObject(child.process(), kRunLimitMs) == WAIT_OBJECT_0)
+      gapMs = ulvex_test::MillisecondsNow() - ended;
+  };
+  const auto run =
+      ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  exitCode = run.timedOut ? 255 : run.exitCode;
+  return gapMs;
 }
 
 double Median(std::vector<double> values) {
@@ -106,6 +127,24 @@ int main(int argc, char** argv) {
     printf("  warm median of %d: launch %.1f ms, whole task %.1f ms\n", runs,
            Median(launch), Median(total));
   }
+
+  // The host ends while the add-in is silent.
+  SetFileAttributesW(install.File(L"App\\Ulvex").c_str(),
+                     FILE_ATTRIBUTE_NORMAL);
+  if (!install.WriteFile(L"App\\Ulvex", "progress Working\nidle\n")) {
+    printf("set-up failed\n");
+    return 1;
+  }
+  printf("host ends while the add-in is silent:\n");
+  std::vector<double> gaps;
+  for (int i = 0; i < runs; ++i) {
+    DWORD exitCode = 0;
+    const double gap = HostEndToExitMs(install, exitCode);
+    printf("  run %d: host's end to exit %.1f ms (status %lu)\n", i + 1, gap,
+           exitCode);
+    gaps.push_back(gap);
+  }
+  printf("  median of %d: host's end to exit %.1f ms\n", runs, Median(gaps));
 
   // The same program without a host: its own start and exit.
   ulvex_test::UnregisterStandInHost();

@@ -2,8 +2,8 @@
 
 #include "handoff/handoff_store.h"
 #include "handoff/progress_data.h"
-#include "platform/thread_ansi.h"
 #include "platform/console.h"
+#include "platform/thread_ansi.h"
 #include "platform/win_resource.h"
 
 namespace {
@@ -64,11 +64,16 @@ std::wstring GetStringRegKey(HKEY key) {
   // DWORD elements keep the buffer aligned for the code units it holds.
   DWORD buffer[kProgressReadBytes / sizeof(DWORD)];
   DWORD byteCount = kProgressReadBytes;
+  DWORD type = REG_NONE;
   const LSTATUS status =
-      RegQueryValueExW(key, kProgressValue, nullptr, nullptr,
+      RegQueryValueExW(key, kProgressValue, nullptr, &type,
                        reinterpret_cast<BYTE*>(buffer), &byteCount);
   if (status != ERROR_SUCCESS || byteCount > kProgressReadBytes)
     return kReadErrorText;
+  // Only a string is a text: the bytes of a number, a binary value or a
+  // string list could otherwise spell out the success text. An expandable
+  // string is taken as it stands, unexpanded.
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return kReadErrorText;
   return ProgressTextFromData(reinterpret_cast<const unsigned char*>(buffer),
                               byteCount);
 }

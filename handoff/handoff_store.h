@@ -17,5 +17,6 @@ std::wstring HandoffKeyPathW();
 void SetCommandLineRegKey();
 /// Empties "Progress".
 void ResetProgressRegKey();
-/// The current "Progress" text of the open key, or "GetStringRegKey Error".
+/// The current "Progress" text of the open key (a REG_SZ or REG_EXPAND_SZ
+/// value), or "GetStringRegKey Error".
 std::wstring GetStringRegKey(HKEY key);

@@ -6,9 +6,11 @@
 #include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
-#include "platform/install_paths.h"
 #include "host/launch.h"
-#include "platform/thread_ansi.h"
+#include "host/message_filter.h"
+#include "platform/console.h"
+#include "platform/install_paths.h"
+#include "platform/system_api.h"
 
 namespace {
 
@@ -17,7 +19,7 @@ constexpr LONG kWindowStateMaximized = -4137;
 
 VARIANT IntegerValue(LONG value) {
   VARIANT variant;
-  VariantInit(&variant);
+  ulvex::System().VariantInit(&variant);
   variant.vt = VT_I4;
   variant.lVal = value;
   return variant;
@@ -43,6 +45,41 @@ bool TakeDispatch(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
   return false;
 }
 
+// The host's main window, read through its "Hwnd" property. Quiet: the
+// watch on the host helps the wait end when the host is gone, but a host
+// that cannot name its window is still driven as before.
+HWND ReadHostWindow(IDispatch* application) {
+  if (application == nullptr) return nullptr;
+  LPOLESTR name = const_cast<LPOLESTR>(L"Hwnd");
+  DISPID id = 0;
+  if (FAILED(application->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT,
+                                        &id)))
+    return nullptr;
+  DISPPARAMS none = {};
+  ulvex::Variant value;
+  if (FAILED(application->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT,
+                                 DISPATCH_PROPERTYGET, &none, value.get(),
+                                 nullptr, nullptr)))
+    return nullptr;
+  ulvex::Variant number;
+  if (FAILED(ulvex::System().VariantChangeType(number.get(), value.get(), 0,
+                                               VT_I4)))
+    return nullptr;
+  // NOTE: the host gives the handle as a 32-bit number; window handles
+  // hold 32 significant bits on 64-bit Windows too, sign-extended.
+  return reinterpret_cast<HWND>(static_cast<LONG_PTR>((*number).lVal));
+}
+
+// The process that owns window, opened only to wait for its end; null when
+// it cannot be had.
+HANDLE OpenWindowProcess(HWND window) {
+  if (window == nullptr) return nullptr;
+  DWORD processId = 0;
+  ulvex::System().GetWindowThreadProcessId(window, &processId);
+  if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
+  return OpenProcess(SYNCHRONIZE, FALSE, processId);
+}
+
 // The add-in workbook is opened read-only on disk so that the host never
 // saves over the installed copy. Failures change nothing and are silent.
 void MakeReadOnly(const std::wstring& path) {
@@ -58,20 +95,23 @@ void MakeReadOnly(const std::wstring& path) {
 
 }  // namespace
 
-bool LaunchExcel(ExcelSession& session) {
-  CoInitialize(nullptr);
+LaunchOutcome LaunchExcel(ExcelSession& session) {
+  ulvex::System().CoInitialize(nullptr);
+  RegisterBusyHostFilter();
 
   CLSID classId;
-  HRESULT status = CLSIDFromProgID(L"Excel.Application", &classId);
+  HRESULT status =
+      ulvex::System().CLSIDFromProgID(L"Excel.Application", &classId);
   if (FAILED(status)) {
     printf("CLSIDFromProgID() failed:0x%08lx",
            static_cast<unsigned long>(status));
     fflush(stdout);
-    return false;
+    return LaunchOutcome::Ended;
   }
 
-  status = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER,
-                            IID_IDispatch, session.application.put_void());
+  status = ulvex::System().CoCreateInstance(classId, nullptr,
+                                            CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                            session.application.put_void());
   if (FAILED(status)) {
     // No line end: the first call below meets the missing object, prints
     // its own message on this line and ends the process with status 1.
@@ -83,6 +123,7 @@ bool LaunchExcel(ExcelSession& session) {
   IDispatch* application = session.application.get();
 
   PutInteger(application, L"Visible", 1);
+  session.hostProcess.reset(OpenWindowProcess(ReadHostWindow(application)));
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,
@@ -91,7 +132,7 @@ bool LaunchExcel(ExcelSession& session) {
   // read's failure message has been printed.
   if (!TakeDispatch(workbooks, session.workbooks)) {
     fflush(stdout);
-    return false;
+    return LaunchOutcome::Ended;
   }
 
   const std::wstring version = GetExcelVersion();
@@ -101,24 +142,32 @@ bool LaunchExcel(ExcelSession& session) {
   PutInteger(application, L"WindowState", kWindowStateMaximized);
 
   ulvex::Variant opened;
-  std::wstring workbookPath;
-  if (!ThreadAnsiToWide(GetAddinWorkbookPath(), workbookPath)) return false;
+  const std::wstring workbookPath = GetAddinWorkbookPath();
   MakeReadOnly(workbookPath);
   PrepareWorkingFile();
 
-  ulvex::Bstr pathText(SysAllocString(workbookPath.c_str()));
-  if (!pathText) return false;
+  ulvex::Bstr pathText(ulvex::System().SysAllocString(workbookPath.c_str()));
+  if (!pathText) return LaunchOutcome::Ended;
   VARIANT argument;
-  VariantInit(&argument);
+  ulvex::System().VariantInit(&argument);
   argument.vt = VT_BSTR;
   argument.bstrVal = pathText.get();
-  AutoWrap(DISPATCH_METHOD, opened.get(), session.workbooks.get(),
-           const_cast<LPOLESTR>(L"Open"), 1, argument);
-  return true;
+  const HRESULT openStatus =
+      AutoWrap(DISPATCH_METHOD, opened.get(), session.workbooks.get(),
+               const_cast<LPOLESTR>(L"Open"), 1, argument);
+  if (FAILED(openStatus)) {
+    // Without the workbook there is no add-in to report progress: waiting
+    // would never end.
+    PrintWide(L"The Ulvex add-in workbook could not be opened: %ls\n",
+              workbookPath.c_str());
+    FlushOutput();
+    return LaunchOutcome::WorkbookNotOpen;
+  }
+  return LaunchOutcome::Opened;
 }
 
 void ReleaseExcel(ExcelSession& session) {
   session.workbooks.reset();
   session.application.reset();
-  CoUninitialize();
+  ulvex::System().CoUninitialize();
 }

@@ -2,20 +2,31 @@
 #pragma once
 
 #include <windows.h>
+// Needs <windows.h> first.
 #include <oleauto.h>
 
 #include "platform/win_resource.h"
 
-/// The host objects held from the launch to the release.
+/// The host objects held from the launch to the release, and the host's
+/// process (null when the host did not name its window), whose end the wait
+/// for the add-in watches.
 struct ExcelSession {
   ulvex::ComPtr<IDispatch> application;
   ulvex::ComPtr<IDispatch> workbooks;
+  ulvex::UniqueHandle hostProcess;
+};
+
+/// How the launch ended.
+enum class LaunchOutcome {
+  Opened,           ///< the host runs with the add-in workbook opened
+  Ended,            ///< the run ends with status 1; its message is printed
+  WorkbookNotOpen,  ///< the host runs, but Open failed; the messages are
+                    ///< printed and no progress can come
 };
 
 /// Initialises COM, creates the host, makes it visible and maximised and
-/// opens the add-in workbook. False when the run must end with status 1
-/// (its message has been printed).
-bool LaunchExcel(ExcelSession& session);
+/// opens the add-in workbook.
+LaunchOutcome LaunchExcel(ExcelSession& session);
 
 /// Releases the workbooks collection, then the application, then leaves COM.
 void ReleaseExcel(ExcelSession& session);

@@ -13,12 +13,15 @@
 #include "option/option_table.h"
 #include "option/parser.h"
 #include "option/usage.h"
-#include "runner/banner.h"
 #include "platform/console.h"
+#include "platform/system_library.h"
+#include "runner/banner.h"
 #include "runner/echo.h"
+#include "runner/interrupt.h"
 #include "runner/line_end.h"
 #include "runner/monitor.h"
 #include "runner/progress_text.h"
+#include "runner/run_lock.h"
 
 namespace {
 
@@ -44,21 +47,23 @@ int UsageColumns() {
 }
 
 void PrintUsage() {
-  option::PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*>
-      writer(&fwrite, stdout);
+  option::PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*> writer(
+      &fwrite, stdout);
   option::writeUsage(writer, UsageColumns());
 }
 
 void PrintParseHints() {
-  printf("%sUse /h parameter to display Ulvex command line help.%s"
-         "Note : Parameter options are cAse sSnsItivE.%s",
-         LineEnd, LineEnd, LineEnd);
+  printf(
+      "%sUse /h parameter to display Ulvex command line help.%s"
+      "Note : Parameter options are cAse sSnsItivE.%s",
+      LineEnd, LineEnd, LineEnd);
 }
 
 void PrintMissingTaskId() {
-  printf("%sUlvex TaskID was not specified%s%s"
-         "Use /h parameter to display Ulvex command line help.%s",
-         LineEnd, LineEnd, LineEnd, LineEnd);
+  printf(
+      "%sUlvex TaskID was not specified%s%s"
+      "Use /h parameter to display Ulvex command line help.%s",
+      LineEnd, LineEnd, LineEnd, LineEnd);
 }
 
 bool SlotPresent(const std::vector<option::ParsedOption>& slots, int slot) {
@@ -68,6 +73,8 @@ bool SlotPresent(const std::vector<option::ParsedOption>& slots, int slot) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RestrictDllSearchToSystemFolder();
+  InstallInterruptHandler();
   std::set_new_handler(OutOfMemory);
 
   const int count = argc > 0 ? argc - 1 : 0;
@@ -109,16 +116,44 @@ int main(int argc, char** argv) {
   EchoOptions(records.data(), parser.storedCount, parser.restCount,
               parser.restElements);
 
+  WatchSessionEnd();
+  // Held until the run ends: nothing below may run beside another run of
+  // the same user, which shares the hand-off key.
+  RunLock lock;
+  if (lock.Acquire() == LockOutcome::Interrupted) return EndInterruptedRun();
+
   SetOfficeOptions();
   SetCommandLineRegKey();
   ResetProgressRegKey();
   DeleteOfficeCaches();
 
+  // A run that could not follow the add-in must not start the host.
+  ProgressWatch watch(Win32MonitorSystem());
+  if (!watch.Open()) return kExitFailure;
+  if (Interrupted()) return EndInterruptedRun();
+
   ExcelSession excel;
-  if (!LaunchExcel(excel)) return kExitFailure;
+  switch (LaunchExcel(excel)) {
+    case LaunchOutcome::Opened:
+      break;
+    case LaunchOutcome::WorkbookNotOpen:
+      // As after any failed task: the host stays as it is.
+      ReleaseExcel(excel);
+      return kExitFailure;
+    case LaunchOutcome::Ended:
+      return kExitFailure;
+  }
 
   std::wstring finalText;
-  if (!MonitorProgress(finalText)) return kExitFailure;
+  switch (watch.Follow(excel.hostProcess.get(), finalText)) {
+    case MonitorOutcome::Finished:
+      break;
+    case MonitorOutcome::Interrupted:
+      return EndInterruptedRun();
+    case MonitorOutcome::Failed:
+    case MonitorOutcome::HostEnded:
+      return kExitFailure;
+  }
 
   ReleaseExcel(excel);
   return IsSuccessText(finalText) ? kExitSuccess : kExitFailure;

@@ -1,9 +1,40 @@
-// Follows the add-in's "Progress" value until it begins with "QUIT".
+// Follows the add-in's "Progress" value until it begins with "QUIT", the
+// host ends or the run is interrupted.
 #pragma once
 
 #include <string>
 
-/// Prints each new progress text time-stamped (a dot otherwise) until the
-/// text begins with "QUIT". Returns false after printing its failure
-/// message; true with the final text in finalText.
-bool MonitorProgress(std::wstring& finalText);
+#include "runner/monitor_system.h"
+
+/// How the wait for the add-in's final text ended.
+enum class MonitorOutcome {
+  Finished,     ///< a text beginning with "QUIT" is in finalText
+  Failed,       ///< a call failed; its message has been printed
+  HostEnded,    ///< the host ended first; its line has been printed
+  Interrupted,  ///< the run was interrupted; nothing has been printed
+};
+
+/// The hand-off key held for the wait, from before the host starts to the
+/// end of the wait; what is still held when it goes is closed.
+class ProgressWatch {
+ public:
+  explicit ProgressWatch(MonitorSystem& system) : system_(system) {}
+  ~ProgressWatch();
+  ProgressWatch(const ProgressWatch&) = delete;
+  ProgressWatch& operator=(const ProgressWatch&) = delete;
+
+  /// Opens the key. False after printing the failure: a run that cannot
+  /// follow the add-in must not start the host.
+  bool Open();
+  /// Follows "Progress" until it begins with "QUIT", the host (a process
+  /// handle, or null when it is not known) ends, or the run is interrupted.
+  MonitorOutcome Follow(HANDLE host, std::wstring& finalText);
+
+ private:
+  bool Fail(const char* call, long code);
+  MonitorOutcome Ending(const std::wstring& current, std::wstring& finalText);
+
+  MonitorSystem& system_;
+  HKEY key_ = nullptr;
+  HANDLE event_ = nullptr;
+};

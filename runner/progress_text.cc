@@ -16,6 +16,9 @@ constexpr char kTimeStampFormat[] = "\n%I:%M:%S";
 
 const wchar_t kSuccessText[] = L"QUIT - Task SUCCEEDED, process exit code 0";
 
+const wchar_t kHostEndedText[] =
+    L"Excel ended before the Ulvex Task reported its end";
+
 bool IsQuitText(const std::wstring& text) {
   // Code unit by code unit and case-sensitive: "quit" is an ordinary text.
   return text.size() >= kQuitPrefixLength &&

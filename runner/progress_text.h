@@ -7,6 +7,10 @@
 /// The add-in's success text; the only final text that gives status 0.
 extern const wchar_t kSuccessText[];
 
+/// The text of the line printed when the host ends before the add-in has
+/// written a text beginning with "QUIT" (which it never begins with).
+extern const wchar_t kHostEndedText[];
+
 /// True when the first four characters are exactly "QUIT".
 bool IsQuitText(const std::wstring& text);
 

@@ -58,8 +58,13 @@ fi
 echo "\$ wine UlvexCmdLine.exe$(printf ' %q' "${command[@]:1}")"
 set +e
 started=$(date +%s%N)
-wine "${command[@]}" 2>&1 | cat
-status=${PIPESTATUS[0]}
+# Shown as it comes, through a file: a process Wine starts for the program
+# (the desktop, the host) inherits its output and would keep a pipe open.
+wine "${command[@]}" >"$demo/run.out" 2>&1 &
+program=$!
+tail -s 0.1 -f --pid=$program "$demo/run.out"
+wait $program
+status=$?
 ended=$(date +%s%N)
 set -e
 echo

@@ -280,10 +280,11 @@ class Workbook : public DispatchObject {
 DWORD WINAPI AddInThread(void* parameter) {
   std::unique_ptr<std::vector<ScriptStep>> steps(
       static_cast<std::vector<ScriptStep>*>(parameter));
-  const bool quit = PlayScript(*steps, State().stop);
+  const ScriptStep::Kind end = PlayScript(*steps, State().stop);
   if (!State().exiting) LogLine("ADDIN-DONE");
   State().lastActivity = GetTickCount();
-  if (quit) State().quitByScript = true;
+  if (end == ScriptStep::kQuit) State().quitByScript = true;
+  if (end == ScriptStep::kCrash) State().crashByScript = true;
   State().addInRunning = false;
   SetEvent(State().wake);
   return 0;
@@ -355,10 +356,12 @@ constexpr DISPID kVisible = 1;
 constexpr DISPID kWorkbooks = 2;
 constexpr DISPID kFileValidation = 3;
 constexpr DISPID kWindowState = 4;
+constexpr DISPID kHwnd = 5;
 constexpr Member kApplicationMembers[] = {{L"Visible", kVisible},
                                           {L"Workbooks", kWorkbooks},
                                           {L"FileValidation", kFileValidation},
-                                          {L"WindowState", kWindowState}};
+                                          {L"WindowState", kWindowState},
+                                          {L"Hwnd", kHwnd}};
 
 class Application : public DispatchObject {
  public:
@@ -377,6 +380,16 @@ class Application : public DispatchObject {
       if (FAILED(status)) return status;
       if (workbooks_ == nullptr) workbooks_ = new Workbooks;
       ReturnObject(result, workbooks_);
+      return S_OK;
+    }
+    if (id == kHwnd) {
+      // Read-only, as the host's own: its main window as a 32-bit number.
+      if ((flags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
+      const HRESULT status = CheckGet(params);
+      if (FAILED(status) || result == nullptr) return status;
+      result->vt = VT_I4;
+      result->lVal =
+          static_cast<LONG>(reinterpret_cast<LONG_PTR>(State().window));
       return S_OK;
     }
     LONG& stored = id == kVisible          ? visible_

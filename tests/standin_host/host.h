@@ -20,6 +20,8 @@ struct HostState {
   HANDLE addInThread = nullptr;
   std::atomic<bool> addInRunning{false};
   std::atomic<bool> quitByScript{false};
+  std::atomic<bool> crashByScript{false};
+  HWND window = nullptr;             ///< the main window, named by "Hwnd"
   std::atomic<LONG> liveObjects{0};  ///< objects and server locks
   std::atomic<bool> activated{false};
   std::atomic<bool> exiting{false};

@@ -20,6 +20,8 @@ using standin::State;
 
 // How long an exiting host waits for the add-in thread.
 constexpr DWORD kAddInJoinMs = 5000;
+// The status of a host that the script tells to fail hard.
+constexpr UINT kCrashExitCode = 3;
 
 std::wstring ReadScenarioText(const wchar_t* name) {
   wchar_t buffer[MAX_PATH * 4] = {};
@@ -52,6 +54,22 @@ std::wstring Arguments() {
   return line;
 }
 
+// The window whose handle "Hwnd" gives, as a client reads the host's main
+// window to find its process. NOTE: a message-only window, because Wine
+// without a display cannot create a top-level one; it names the process
+// all the same.
+HWND CreateMainWindow() {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = L"UlvexStandInHostMain";
+  RegisterClassExW(&windowClass);
+  return CreateWindowExW(0, windowClass.lpszClassName, L"Stand-in host", 0, 0,
+                         0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+}
+
 void PumpMessages() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -67,6 +85,7 @@ const char* Serve(HANDLE quit, DWORD safetyMs) {
   for (;;) {
     PumpMessages();
     if (state.quitByScript) return "script";
+    if (state.crashByScript) return "crash";
     if (state.activated && state.liveObjects == 0 && !state.addInRunning)
       return "released";
     // While the add-in plays, its end wakes the loop; afterwards a client
@@ -126,7 +145,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 1;
   }
 
+  state.window = CreateMainWindow();
   const char* reason = Serve(quit, ReadSafetyExitMs());
+  if (state.crashByScript) {
+    // Gone at once, as a host that fails hard: no release, no clean-up,
+    // the client's objects simply lose their server. Only the class is
+    // revoked first, so that later clients still start a host of their own.
+    CoRevokeClassObject(cookie);
+    LogLine(std::string("EXIT ") + reason);
+    TerminateProcess(GetCurrentProcess(), kCrashExitCode);
+  }
 
   // Revoke first, so that no new client reaches a host on its way out;
   // leaving COM disconnects the objects a client may still hold.

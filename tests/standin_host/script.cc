@@ -154,6 +154,8 @@ Script ParseScript(const std::string& text) {
       script.steps.push_back({ScriptStep::kIdle, {}, 0});
     } else if (command == "quit" && argument.empty()) {
       script.steps.push_back({ScriptStep::kQuit, {}, 0});
+    } else if (command == "crash" && argument.empty()) {
+      script.steps.push_back({ScriptStep::kCrash, {}, 0});
     } else if (command == "refuse" && !argument.empty() &&
                argument.find(' ') == std::string::npos) {
       script.refused.push_back(Utf8ToWide(argument));
@@ -175,7 +177,7 @@ Script ParseScript(const std::string& text) {
   return script;
 }
 
-bool PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop) {
+ScriptStep::Kind PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop) {
   LogCommandLine();
   for (const ScriptStep& step : steps) {
     switch (step.kind) {
@@ -183,18 +185,19 @@ bool PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop) {
         WriteProgress(step.text);
         break;
       case ScriptStep::kSleep:
-        if (WaitForSingleObject(stop, step.ms) == WAIT_OBJECT_0) return false;
+        if (WaitForSingleObject(stop, step.ms) == WAIT_OBJECT_0)
+          return ScriptStep::kIdle;
         break;
       case ScriptStep::kDeleteProgress:
         DeleteProgress();
         break;
       case ScriptStep::kIdle:
-        return false;
       case ScriptStep::kQuit:
-        return true;
+      case ScriptStep::kCrash:
+        return step.kind;
     }
   }
-  return false;
+  return ScriptStep::kIdle;
 }
 
 }  // namespace standin

@@ -11,7 +11,7 @@
 namespace standin {
 
 struct ScriptStep {
-  enum Kind { kProgress, kSleep, kDeleteProgress, kIdle, kQuit };
+  enum Kind { kProgress, kSleep, kDeleteProgress, kIdle, kQuit, kCrash };
   Kind kind;
   std::wstring text;  ///< kProgress: the text to write
   DWORD ms = 0;       ///< kSleep
@@ -40,8 +40,8 @@ Script ParseScript(const std::string& text);
 
 /// Plays the steps as the add-in would: logs the hand-off "CommandLine",
 /// then writes and deletes "Progress" and sleeps as told. A sleep ends
-/// early when stop is signalled. True when the script asked the host to
-/// quit.
-bool PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop);
+/// early when stop is signalled. The step that ended the script: kQuit or
+/// kCrash when it asked the host to end, kIdle otherwise.
+ScriptStep::Kind PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop);
 
 }  // namespace standin

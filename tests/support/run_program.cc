@@ -174,6 +174,17 @@ std::wstring QuotedProgramPath() {
   return L"\"" + BinFolder() + L"\\UlvexCmdLine.exe\"";
 }
 
+bool SendConsoleControl(HANDLE process, DWORD event) {
+  const std::wstring command =
+      L"\"" + BinFolder() + L"\\ConsoleControl.exe\" " +
+      std::to_wstring(GetProcessId(process)) +
+      (event == CTRL_BREAK_EVENT ? L" break" : L" c");
+  RunOptions options;
+  options.timeoutMs = 10000;
+  const ProgramRun run = RunProgram(command, options);
+  return run.started && !run.timedOut && run.exitCode == 0;
+}
+
 std::string Lines(std::string text) {
   for (size_t at = text.find("\r\n"); at != std::string::npos;
        at = text.find("\r\n", at))

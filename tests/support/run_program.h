@@ -74,6 +74,11 @@ std::wstring BinFolder();
 /// "<BinFolder>\UlvexCmdLine.exe", quoted.
 std::wstring QuotedProgramPath();
 
+/// Presses Ctrl+C (CTRL_C_EVENT) or Ctrl+Break (CTRL_BREAK_EVENT) in the
+/// console of a running program (ConsoleControl.exe does it); true when
+/// the event was sent.
+bool SendConsoleControl(HANDLE process, DWORD event);
+
 /// The program's lines: its stdout and stderr are in text mode, so each
 /// "\n" it writes reaches the pipe as "\r\n"; this turns them back.
 std::string Lines(std::string text);

@@ -145,6 +145,18 @@ bool WaitForStandInExit(DWORD timeoutMs) {
   }
 }
 
+int TerminateStandInHosts() {
+  int ended = 0;
+  for (DWORD id : HostProcesses()) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+    if (process == nullptr) continue;
+    if (TerminateProcess(process, 1)) ++ended;
+    WaitForSingleObject(process, kQuitWaitMs);
+    CloseHandle(process);
+  }
+  return ended;
+}
+
 void KillStandInHosts() {
   for (DWORD id : HostProcesses()) {
     const std::wstring name = standin::kQuitEventPrefix + std::to_wstring(id);

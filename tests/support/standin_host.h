@@ -44,6 +44,10 @@ std::vector<std::string> StandInCalls(const std::vector<std::string>& log);
 /// Waits until no StandInHost.exe process runs; false on time-out.
 bool WaitForStandInExit(DWORD timeoutMs);
 
+/// Ends every running host at once, as a crash or a kill would (no clean
+/// exit); returns how many were ended.
+int TerminateStandInHosts();
+
 /// Asks every running host to quit, waits for them, and terminates the
 /// ones that do not go (a terminated host can leave COM unable to start
 /// the class again until the Wine server restarts).

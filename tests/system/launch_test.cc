@@ -4,6 +4,7 @@
 // App\Ulvex holds the add-in's script).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,9 @@
 
 namespace {
 
-using ulvex_test::Lines;
 using ulvex_test::FileAttributes;
 using ulvex_test::InstallFolder;
+using ulvex_test::Lines;
 using ulvex_test::Narrow;
 using ulvex_test::RunningChild;
 using ulvex_test::RunOptions;
@@ -28,7 +29,6 @@ const char kLoading[] = "Loading Application";
 // Long enough for a cold host start on a loaded machine.
 constexpr DWORD kRunLimitMs = 60000;
 constexpr DWORD kHostExitMs = 10000;
-
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
@@ -86,9 +86,11 @@ struct Scenario {
   std::string outputEnd;      // what stdout must end with (lines compared)
   bool monitorReached;        // "Loading Application" printed
   bool writeQuitWhenLoading;  // the test ends the task itself
+  std::wstring folderName = L"launch";  // part of the install folder's name
 };
 
 const std::string kVisible = "PUT Visible VT_I4 1";
+const std::string kHwnd = "GET Hwnd";
 const std::string kWorkbooks = "GET Workbooks";
 const std::string kFileValidation = "PUT FileValidation VT_I4 0";
 const std::string kWindowState = "PUT WindowState VT_I4 -4137";
@@ -113,9 +115,15 @@ bool IsReadOnly(const std::wstring& path) {
 TEST(LaunchTest, HostScenarios) {
   HandoffKeyScope handoffKey;
   const std::vector<std::string> allFive = {
+      kVisible, kHwnd, kWorkbooks, kFileValidation, kWindowState, kOpen};
+  const std::vector<std::string> withoutValidation = {
+      kVisible, kHwnd, kWorkbooks, kWindowState, kOpen};
+  const std::vector<std::string> withoutHwnd = {
       kVisible, kWorkbooks, kFileValidation, kWindowState, kOpen};
-  const std::vector<std::string> withoutValidation = {kVisible, kWorkbooks,
-                                                      kWindowState, kOpen};
+  const std::string notOpened =
+      "The Ulvex add-in workbook could not be opened: ";
+  const std::string hostEnded =
+      "Excel ended before the Ulvex Task reported its end";
   const std::string lookupFailed = "IDispatch::GetIDsOfNames(\"";
   const std::string invokeFailed = "IDispatch ()::Invoke(\"";
   const Scenario scenarios[] = {
@@ -251,7 +259,7 @@ TEST(LaunchTest, HostScenarios) {
        kSuccess,
        true,
        false},
-      {"failed Open still leads into the monitor",
+      {"failed Open ends the run, the host left as it is",
        Registration::kStandIn,
        L"Excel.Application.16",
        "fail-open\n" + Script(kSuccess),
@@ -259,10 +267,84 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        1,
        allFive,
-       {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"}},
+       {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"},
+        {notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false},
+      {"add-in workbook missing: the run ends",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kMissing,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"},
+        {notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false},
+      {"host without Hwnd: the run goes on unwatched",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "refuse Hwnd\n" + Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       withoutHwnd,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"host ends after a message: status 1",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "progress Working\nsleep 300\ncrash\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       hostEnded,
+       true,
+       false},
+      {"host ends without any text: status 1",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "crash\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       hostEnded,
+       true,
+       false},
+      {"host ends right after the success text: status 0",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess) + "crash\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false},
+      {"host quits right after a failure text: status 1",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kFailure) + "quit\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
        kFailure,
        true,
-       true},
+       false},
       {"host refuses Workbooks: status 1, nothing opened",
        Registration::kStandIn,
        L"Excel.Application.16",
@@ -270,7 +352,7 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kWritable,
        FileState::kMissing,
        1,
-       {kVisible},
+       {kVisible, kHwnd},
        {},
        lookupFailed + "Workbooks\") failed w/err 0x80020006\n",
        false,
@@ -282,11 +364,24 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kWritable,
        FileState::kMissing,
        1,
-       {kVisible, kWorkbooks},
+       {kVisible, kHwnd, kWorkbooks},
        {{invokeFailed + "Workbooks\"=", ") failed w/ err0x80020009"}},
        ") failed w/ err0x80020009\n",
        false,
        false},
+      {"install folder named in any script, with spaces",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kReadOnly,
+       0,
+       allFive,
+       {},
+       kSuccess,
+       true,
+       false,
+       L"\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 Pr\u00fcfung \u6d4b\u8bd5"},
       {"ProgID missing",
        Registration::kNone,
        L"",
@@ -316,13 +411,16 @@ TEST(LaunchTest, HostScenarios) {
 
   for (const Scenario& scenario : scenarios) {
     SCOPED_TRACE(scenario.name);
-    InstallFolder install(L"launch");
+    InstallFolder install(scenario.folderName);
     ASSERT_TRUE(install.AddProgram());
+    ASSERT_TRUE(install.AddProductExe());
     const std::wstring workbook = install.File(L"App\\Ulvex");
     const std::wstring stackTrace = install.File(L"StackTrace.txt");
     const std::wstring log = install.File(L"host.log");
     ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", scenario.script));
     SetAttributes(workbook, scenario.workbook);
+    if (scenario.workbook == FileState::kMissing)
+      ASSERT_TRUE(DeleteFileW(workbook.c_str()));
     if (scenario.stackTrace != FileState::kMissing) {
       ASSERT_TRUE(install.WriteFile(L"StackTrace.txt", "trace"));
       SetAttributes(stackTrace, scenario.stackTrace);
@@ -359,6 +457,7 @@ TEST(LaunchTest, HostScenarios) {
     EXPECT_EQ(out.find(kLoading) != std::string::npos, scenario.monitorReached)
         << out;
     EXPECT_EQ(run.err, "");
+    EXPECT_NE(out.find("\nVersion: 2.3.7\n"), std::string::npos) << out;
     for (const auto& line : scenario.lines)
       EXPECT_TRUE(HasLine(out, line.first, line.second))
           << line.first << "..." << line.second << " in\n"
@@ -374,8 +473,11 @@ TEST(LaunchTest, HostScenarios) {
     // The add-in workbook is made read-only before it is opened; a
     // read-only StackTrace.txt is made writable for the add-in's trace.
     const bool launched = scenario.registration == Registration::kStandIn;
-    EXPECT_EQ(IsReadOnly(workbook), scenario.workbook == FileState::kReadOnly ||
-                                        (launched && scenario.monitorReached));
+    const bool opened = std::find(scenario.calls.begin(), scenario.calls.end(),
+                                  kOpen) != scenario.calls.end();
+    EXPECT_EQ(IsReadOnly(workbook),
+              scenario.workbook == FileState::kReadOnly ||
+                  (opened && scenario.workbook != FileState::kMissing));
     if (scenario.stackTrace == FileState::kMissing)
       EXPECT_EQ(FileAttributes(stackTrace), INVALID_FILE_ATTRIBUTES);
     else
@@ -427,6 +529,70 @@ TEST(LaunchTest, BatchFileSeesTheExitStatus) {
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
     ulvex_test::KillStandInHosts();
   }
+  ulvex_test::UnregisterStandInHost();
+}
+
+// Two runs of one user share the hand-off key: the second waits for the
+// first to end, then runs with its own command line, texts and status.
+TEST(LaunchTest, TwoRunsOfOneUserTakeTurns) {
+  HandoffKeyScope handoffKey;
+  InstallFolder first(L"turn-a");
+  InstallFolder second(L"turn-b");
+  ASSERT_TRUE(first.AddProgram());
+  ASSERT_TRUE(second.AddProgram());
+  ASSERT_TRUE(first.WriteFile(L"App\\Ulvex",
+                              "progress Task A working\nsleep 1500\nprogress " +
+                                  std::string(kSuccess) + "\n"));
+  ASSERT_TRUE(second.WriteFile(L"App\\Ulvex",
+                               "progress Task B working\nsleep 300\nprogress " +
+                                   std::string(kFailure) + "\n"));
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  const std::wstring log = first.File(L"host.log");
+  ASSERT_TRUE(ulvex_test::SetStandInScenario(first.File(L"App\\Ulvex"), log));
+
+  const std::wstring firstLine = first.QuotedProgram() + L" /taskid=A";
+  const std::wstring secondLine = second.QuotedProgram() + L" /taskid=B";
+  ulvex_test::ProgramRun secondRun;
+  RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.watch = [&](RunningChild&) {
+    Sleep(500);
+    RunOptions secondOptions;
+    secondOptions.timeoutMs = kRunLimitMs;
+    secondRun = RunProgram(secondLine, secondOptions);
+  };
+  const auto firstRun = RunProgram(firstLine, options);
+  ASSERT_TRUE(firstRun.started);
+  ASSERT_TRUE(secondRun.started);
+  EXPECT_FALSE(firstRun.timedOut);
+  EXPECT_FALSE(secondRun.timedOut);
+  const std::string firstOut = Lines(firstRun.out);
+  const std::string secondOut = Lines(secondRun.out);
+  EXPECT_EQ(firstRun.exitCode, 0u) << firstOut;
+  EXPECT_EQ(secondRun.exitCode, 1u) << secondOut;
+  EXPECT_TRUE(EndsWith(firstOut, kSuccess)) << firstOut;
+  EXPECT_TRUE(EndsWith(secondOut, kFailure)) << secondOut;
+  EXPECT_NE(firstOut.find("Task A working"), std::string::npos) << firstOut;
+  EXPECT_EQ(firstOut.find("Task B"), std::string::npos) << firstOut;
+  EXPECT_EQ(secondOut.find("Task A"), std::string::npos) << secondOut;
+  // One line, after the echo and before anything of the run.
+  const std::string waiting =
+      "Argument #0 is -TaskID set to 'B'\n"
+      "Another Ulvex Task of this user is running; waiting for it to end.\n"
+      "Loading Application";
+  EXPECT_NE(secondOut.find(waiting), std::string::npos) << secondOut;
+  EXPECT_NE(secondOut.find("Task B working"), std::string::npos) << secondOut;
+  EXPECT_EQ(firstOut.find("waiting"), std::string::npos) << firstOut;
+
+  // Each host's add-in read its own run's command line, in turn.
+  EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+  std::vector<std::string> commandLines;
+  for (const std::string& line : ulvex_test::ReadStandInLog(log))
+    if (line.rfind("COMMANDLINE", 0) == 0) commandLines.push_back(line);
+  const std::vector<std::string> expected = {
+      "COMMANDLINE " + Narrow(firstLine), "COMMANDLINE " + Narrow(secondLine)};
+  EXPECT_EQ(commandLines, expected);
+  ulvex_test::KillStandInHosts();
   ulvex_test::UnregisterStandInHost();
 }
 

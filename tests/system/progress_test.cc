@@ -28,7 +28,8 @@ const char kLoading[] = "Loading Application";
 const char kReadError[] = "GetStringRegKey Error";
 // Long enough for a loaded machine; a scenario that passes never waits it.
 constexpr DWORD kAwaitMs = 10000;
-
+// The longest a run may take to end once its host is gone.
+constexpr DWORD kHostEndToExitMs = 2000;
 
 // ---------------------------------------------------------------------------
 // Expected output from "Loading Application" to the end, as a sequence of
@@ -112,17 +113,35 @@ std::string Visible(const std::string& out) {
 // program runs.
 
 struct Step {
-  enum Kind { Write, WriteBytes, Delete, Await, Pause } kind;
+  enum Kind {
+    Write,
+    WriteBytes,
+    Delete,
+    Await,
+    Pause,
+    Interrupt,
+    KillHost
+  } kind;
   std::wstring text;                 // Write
-  std::vector<unsigned char> bytes;  // WriteBytes (REG_SZ, exactly these)
+  std::vector<unsigned char> bytes;  // WriteBytes (exactly these)
   std::string awaited;               // Await: output since the last write
   DWORD ms = 0;                      // Pause
+  DWORD type = REG_SZ;               // WriteBytes; Interrupt: the event
 };
 
 Step Write(const std::wstring& text) { return {Step::Write, text}; }
-Step WriteBytes(const std::vector<unsigned char>& bytes) {
-  return {Step::WriteBytes, L"", bytes};
+Step WriteBytes(const std::vector<unsigned char>& bytes, DWORD type = REG_SZ) {
+  return {Step::WriteBytes, L"", bytes, "", 0, type};
 }
+// The bytes of text and its terminating NUL, as a string value holds them.
+std::vector<unsigned char> TextBytes(const std::wstring& text) {
+  const auto* first = reinterpret_cast<const unsigned char*>(text.c_str());
+  return {first, first + (text.size() + 1) * sizeof(wchar_t)};
+}
+// Ctrl+C or Ctrl+Break in the program's console, as a user presses it.
+Step Interrupt(DWORD event) { return {Step::Interrupt, L"", {}, "", 0, event}; }
+// The host's process ends at once, as when it crashes or is killed.
+Step KillHost() { return {Step::KillHost}; }
 Step DeleteProgress() { return {Step::Delete}; }
 Step Await(const std::string& text) { return {Step::Await, L"", {}, text}; }
 Step Pause(DWORD ms) { return {Step::Pause, L"", {}, "", ms}; }
@@ -147,7 +166,18 @@ bool PlayScript(RunningChild& child, const std::vector<Step>& steps) {
         break;
       case Step::WriteBytes:
         mark = child.Output().size();
-        done = ulvex_test::WriteHandoffData(L"Progress", REG_SZ, step.bytes);
+        done = ulvex_test::WriteHandoffData(L"Progress", step.type, step.bytes);
+        break;
+      case Step::Interrupt:
+        mark = child.Output().size();
+        done = ulvex_test::SendConsoleControl(child.process(), step.type);
+        break;
+      case Step::KillHost:
+        mark = child.Output().size();
+        // The run must end, and soon, once its host is gone.
+        done = ulvex_test::TerminateStandInHosts() > 0 &&
+               WaitForSingleObject(child.process(), kHostEndToExitMs) ==
+                   WAIT_OBJECT_0;
         break;
       case Step::Delete:
         mark = child.Output().size();
@@ -197,6 +227,7 @@ class ProgressTest : public testing::Test {
   }
 
   std::wstring Program() const { return folder_.QuotedProgram(); }
+  std::wstring HostLog() const { return folder_.File(L"host.log"); }
 
  private:
   InstallFolder folder_{L"progress"};
@@ -314,6 +345,49 @@ TEST_F(ProgressTest, AddInScenarios) {
        {Lit(kLoading), Dots(), Line(L"GetStringRegKey Error"), Dots(),
         Line(L"QUIT")},
        1},
+      {"the success text as a string list is no text",
+       L"/taskid=7",
+       nullptr,
+       {WriteBytes(TextBytes(std::wstring(kSuccess) + L'\0'), REG_MULTI_SZ),
+        Await(kReadError), Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"GetStringRegKey Error"), Dots(),
+        Line(L"QUIT")},
+       1},
+      {"the success text as binary data is no text",
+       L"/taskid=7",
+       nullptr,
+       {WriteBytes(TextBytes(kSuccess), REG_BINARY), Await(kReadError),
+        Write(L"QUIT")},
+       {Lit(kLoading), Dots(), Line(L"GetStringRegKey Error"), Dots(),
+        Line(L"QUIT")},
+       1},
+      {"an expandable string is read as it stands",
+       L"/taskid=7",
+       nullptr,
+       {WriteBytes(TextBytes(L"%TEMP% here"), REG_EXPAND_SZ),
+        Await("%TEMP% here"), WriteBytes(TextBytes(kSuccess), REG_EXPAND_SZ)},
+       {Lit(kLoading), Dots(), Line(L"%TEMP% here"), Dots(), Line(kSuccess)},
+       0},
+      {"Ctrl+C ends the run with status 1",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), Interrupt(CTRL_C_EVENT)},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(),
+        Lit("\nRun interrupted by Ctrl+C.\n")},
+       1},
+      {"Ctrl+C in HTML mode",
+       L"/taskid=7 /html",
+       nullptr,
+       {Await("."), Interrupt(CTRL_C_EVENT)},
+       {Lit(kLoading), Dots(1), Lit("<br>Run interrupted by Ctrl+C.<br>")},
+       1},
+      {"host killed mid-task: the run ends within 2 s",
+       L"/taskid=7",
+       nullptr,
+       {Write(L"Step one"), Await("Step one"), KillHost()},
+       {Lit(kLoading), Dots(), Line(L"Step one"), Dots(),
+        Line(L"Excel ended before the Ulvex Task reported its end")},
+       1},
       {"data without a terminating NUL",
        L"/taskid=7",
        nullptr,
@@ -381,6 +455,9 @@ TEST_F(ProgressTest, MissingHandoffKeyIsReportedByEveryStep) {
   EXPECT_EQ(out.substr(out.size() - monitorFailure.size()), monitorFailure)
       << Visible(out);
   EXPECT_EQ(out.find(kLoading), std::string::npos);
+  // Found before the launch: no host was started to be left behind.
+  EXPECT_EQ(out.find("CLSIDFromProgID"), std::string::npos);
+  EXPECT_TRUE(ulvex_test::ReadStandInLog(HostLog()).empty());
   // The program never creates the key.
   EXPECT_FALSE(HandoffKeyExists());
 }

@@ -1,25 +1,38 @@
 // The monitor's cycle on a scripted platform: failures Wine cannot provoke
-// (a failing wait or close) and the add-in's writes placed exactly between
-// two steps of a cycle.
+// (a failing wait or close), the add-in's writes placed exactly between two
+// steps of a cycle, the host's end and an interruption at a chosen wait, and
+// the registrations the loop makes (Windows adds a wait for every one).
+#include "runner/monitor.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "runner/line_end.h"
-#include "runner/monitor_system.h"
+#include "runner/progress_text.h"
 
 namespace {
 
 const wchar_t kSuccess[] = L"QUIT - Task SUCCEEDED, process exit code 0";
 
-// The registry key, its one-shot notification and the manual-reset event,
-// as the platform behaves, with the add-in's writes under the test's
-// control. A registration does not clear the event here: the monitor must.
+// ASCII text as the console shows it.
+std::string Ascii(const wchar_t* text) {
+  return std::string(text, text + wcslen(text));
+}
+
+// The registry key, its one-shot notifications and the manual-reset event,
+// as Windows behaves, with the add-in's writes under the test's control.
+// Every registration adds a wait until the next change fires them all; a
+// registration does not clear the event here: the monitor must.
 class FakeSystem : public MonitorSystem {
  public:
+  static constexpr int kMostWaits = 100000;
+
   // Failures to give; 0 (or true) means the call works.
   LSTATUS openStatus = ERROR_SUCCESS;
   DWORD eventError = 0;  // CreateChangeEvent fails with this last error
@@ -29,20 +42,25 @@ class FakeSystem : public MonitorSystem {
   DWORD waitError = 0;
   LSTATUS closeKeyStatus = ERROR_SUCCESS;
   bool closeEventWorks = true;
+  int hostEndsAtWait = 0;   // the host's process ends during the nth wait
+  int interruptAtWait = 0;  // the run is interrupted during the nth wait
 
   /// Called after each call with its name and how often it has been made.
   std::function<void(const std::string& call, int count)> after;
 
   std::wstring value;
   std::vector<std::string> calls;  // in order
-  std::vector<DWORD> waitResults;  // WAIT_OBJECT_0 or WAIT_TIMEOUT
+  std::vector<WaitOutcome> waitResults;
+  std::vector<DWORD> waitTimes;  // the time each wait was given
   int openHandles = 0;
+  int pendingRegistrations = 0;
+  int registrationsWhilePending = 0;  // the leak Windows would keep
 
-  /// The add-in writes "Progress": a pending registration signals.
+  /// The add-in writes "Progress": the pending registrations signal.
   void Write(const std::wstring& text) {
     value = text;
-    if (armed_) signalled_ = true;
-    armed_ = false;
+    if (pendingRegistrations > 0) signalled_ = true;
+    pendingRegistrations = 0;
   }
 
   LSTATUS OpenKey(HKEY* key) override {
@@ -64,7 +82,8 @@ class FakeSystem : public MonitorSystem {
   LSTATUS NotifyChange(HKEY, HANDLE) override {
     const int count = Record("notify");
     if (count == failNotifyAt) return notifyStatus;
-    armed_ = true;
+    if (pendingRegistrations > 0) ++registrationsWhilePending;
+    ++pendingRegistrations;
     After("notify", count);
     return ERROR_SUCCESS;
   }
@@ -72,17 +91,22 @@ class FakeSystem : public MonitorSystem {
     signalled_ = false;
     After("reset", Record("reset"));
   }
-  void SetChangeEvent(HANDLE) override {
-    signalled_ = true;
-    After("set", Record("set"));
-  }
-  DWORD Wait(HANDLE, DWORD milliseconds) override {
+  WaitOutcome Wait(HANDLE, HANDLE host, DWORD milliseconds) override {
     const int count = Record("wait");
-    EXPECT_EQ(milliseconds, 1000u);
-    if (count == failWaitAt) return WAIT_FAILED;
+    waitTimes.push_back(milliseconds);
+    if (count == failWaitAt) return WaitOutcome::Failed;
+    // A loop that never ends would otherwise fill the memory.
+    if (count > kMostWaits) {
+      ADD_FAILURE() << "the monitor never ended";
+      Write(L"QUIT - the test gave up");
+    }
     // The add-in's write during the wait ends it early.
     After("wait", count);
-    const DWORD result = signalled_ ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+    WaitOutcome result =
+        signalled_ ? WaitOutcome::KeyChanged : WaitOutcome::TimedOut;
+    if (host != nullptr && count >= hostEndsAtWait && hostEndsAtWait != 0)
+      result = WaitOutcome::HostEnded;
+    if (count == interruptAtWait) result = WaitOutcome::Interrupted;
     waitResults.push_back(result);
     return result;
   }
@@ -121,22 +145,31 @@ class FakeSystem : public MonitorSystem {
   }
 
   std::map<std::string, int> counts_;
-  bool armed_ = false;
   bool signalled_ = false;
 };
 
 struct Result {
-  bool ok;
+  bool ok;  // the wait ended with a final text
+  MonitorOutcome outcome;
   std::wstring finalText;
   std::string out;
 };
 
-Result Monitor(FakeSystem& system) {
+// Opens the watch and follows the add-in, with a host to watch or none.
+Result Monitor(FakeSystem& system, bool watchHost = false) {
   Result result;
   testing::internal::CaptureStdout();
-  result.ok = MonitorProgressOn(system, result.finalText);
+  {
+    ProgressWatch watch(system);
+    result.outcome =
+        watch.Open() ? watch.Follow(watchHost ? reinterpret_cast<HANDLE>(0x300)
+                                              : nullptr,
+                                    result.finalText)
+                     : MonitorOutcome::Failed;
+  }
   fflush(stdout);
   result.out = testing::internal::GetCapturedStdout();
+  result.ok = result.outcome == MonitorOutcome::Finished;
   return result;
 }
 
@@ -208,8 +241,10 @@ TEST_F(MonitorTest, EachFailureIsPrintedAndEndsTheWait) {
        [](FakeSystem& s) {
          s.failNotifyAt = 2;
          s.notifyStatus = ERROR_KEY_DELETED;
+         s.after = WritesAtWaits(s, {L"Step one"});
        },
-       "Loading Application.Error in RegNotifyChangeKeyValue (1018).\n"},
+       "Loading Application\n\n01:04:05:Step one"
+       "Error in RegNotifyChangeKeyValue (1018).\n"},
       {"the wait fails",
        [](FakeSystem& s) {
          s.failWaitAt = 2;
@@ -249,9 +284,9 @@ TEST_F(MonitorTest, EventIsClearedBeforeEveryRegistrationSoTheLoopNeverSpins) {
   const Result result = Monitor(system);
   ASSERT_TRUE(result.ok);
   // A wait ends early only for a write; the other waits run to their end.
-  const std::vector<DWORD> expected = {WAIT_OBJECT_0, WAIT_TIMEOUT,
-                                       WAIT_TIMEOUT,  WAIT_OBJECT_0,
-                                       WAIT_TIMEOUT,  WAIT_OBJECT_0};
+  const std::vector<WaitOutcome> expected = {
+      WaitOutcome::KeyChanged, WaitOutcome::TimedOut, WaitOutcome::TimedOut,
+      WaitOutcome::KeyChanged, WaitOutcome::TimedOut, WaitOutcome::KeyChanged};
   EXPECT_EQ(system.waitResults, expected);
   for (size_t i = 1; i < system.calls.size(); ++i)
     if (system.calls[i] == "notify" && i > 2)
@@ -264,7 +299,8 @@ TEST_F(MonitorTest, TextWrittenBetweenReadAndRegistrationIsPrintedAtOnce) {
     const char* call;
     int count;
   } moments[] = {
-      {"read", 2},    // right after the cycle's read (the first read is at set-up)
+      {"read",
+       2},  // right after the cycle's read (the first read is at set-up)
       {"reset", 1},   // after the event is cleared, before registering
       {"notify", 2},  // right after registering again
   };
@@ -286,8 +322,9 @@ TEST_F(MonitorTest, TextWrittenBetweenReadAndRegistrationIsPrintedAtOnce) {
               "Loading Application\n\n01:04:05:one\n\n01:04:05:two"
               "\n\n01:04:05:QUIT");
     // The wait after "one" ended at once instead of running its full time.
-    ASSERT_GE(system.waitResults.size(), 2u);
-    EXPECT_EQ(system.waitResults[1], static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_GE(system.waitTimes.size(), 2u);
+    EXPECT_EQ(system.waitTimes[1], 0u);
+    EXPECT_EQ(system.registrationsWhilePending, 0);
   }
 }
 
@@ -299,8 +336,115 @@ TEST_F(MonitorTest, TextWrittenBeforeTheFirstRegistrationIsPrintedAtOnce) {
   ASSERT_TRUE(result.ok);
   EXPECT_EQ(result.out,
             "Loading Application\n\n01:04:05:early\n\n01:04:05:QUIT");
-  ASSERT_GE(system.waitResults.size(), 1u);
-  EXPECT_EQ(system.waitResults[0], static_cast<DWORD>(WAIT_OBJECT_0));
+  ASSERT_GE(system.waitTimes.size(), 1u);
+  EXPECT_EQ(system.waitTimes[0], 0u);
+}
+
+TEST_F(MonitorTest, NoRegistrationIsMadeWhileOneIsPending) {
+  // Writes per wait; each inner list is written at once (a burst).
+  std::vector<std::vector<const wchar_t*>> idleHour(3600);
+  idleHour.push_back({L"QUIT"});
+  const struct {
+    const char* name;
+    std::vector<std::vector<const wchar_t*>> writes;
+    int registrations;  // made in all, the first one included
+  } rows[] = {
+      {"an idle hour of time-outs", idleHour, 2},
+      {"bursts within one wait",
+       {{L"a", L"b", L"c"}, {}, {L"d", L"e"}, {L"f"}, {}, {L"QUIT"}},
+       5},
+      {"idle between messages",
+       {{L"a"}, {}, {}, {}, {L"b"}, {}, {}, {L"QUIT"}},
+       4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSystem system;
+    system.after = [&system, &row](const std::string& call, int count) {
+      if (call != "wait" || count > static_cast<int>(row.writes.size())) return;
+      for (const wchar_t* text : row.writes[count - 1]) system.Write(text);
+    };
+    const Result result = Monitor(system);
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(system.registrationsWhilePending, 0);
+    EXPECT_EQ(std::count(system.calls.begin(), system.calls.end(), "notify"),
+              row.registrations);
+    for (DWORD time : system.waitTimes)
+      EXPECT_TRUE(time == 1000u || time == 0u);
+  }
+}
+
+TEST_F(MonitorTest, HostEndAndInterruptionEndTheWait) {
+  const std::string loading = "Loading Application";
+  const std::string hostEnded =
+      "\n\n01:04:05:Excel ended before the Ulvex Task reported its end";
+  const struct {
+    const char* name;
+    bool watchHost;
+    int hostEndsAtWait;
+    int interruptAtWait;
+    std::vector<const wchar_t*> writes;  // at the nth wait
+    MonitorOutcome outcome;
+    std::string out;
+  } rows[] = {
+      {"host ends without any text",
+       true,
+       1,
+       0,
+       {},
+       MonitorOutcome::HostEnded,
+       loading + "." + hostEnded},
+      {"host ends after a message",
+       true,
+       3,
+       0,
+       {L"Step one"},
+       MonitorOutcome::HostEnded,
+       loading + "\n\n01:04:05:Step one.." + hostEnded},
+      {"host ends right after the success text",
+       true,
+       2,
+       0,
+       {nullptr, kSuccess},
+       MonitorOutcome::Finished,
+       loading + ".\n\n01:04:05:" + Ascii(kSuccess)},
+      {"host ends right after another QUIT text",
+       true,
+       1,
+       0,
+       {L"QUIT - no"},
+       MonitorOutcome::Finished,
+       loading + "\n\n01:04:05:QUIT - no"},
+      {"no host to watch: its end is not seen",
+       false,
+       1,
+       0,
+       {nullptr, L"QUIT"},
+       MonitorOutcome::Finished,
+       loading + ".\n\n01:04:05:QUIT"},
+      {"interrupted while waiting",
+       true,
+       0,
+       2,
+       {L"Step one"},
+       MonitorOutcome::Interrupted,
+       loading + "\n\n01:04:05:Step one"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeSystem system;
+    system.hostEndsAtWait = row.hostEndsAtWait;
+    system.interruptAtWait = row.interruptAtWait;
+    system.after = WritesAtWaits(system, row.writes);
+    const Result result = Monitor(system, row.watchHost);
+    EXPECT_EQ(result.outcome, row.outcome);
+    EXPECT_EQ(result.out, row.out);
+    if (row.outcome == MonitorOutcome::Finished)
+      EXPECT_EQ(result.finalText.substr(0, 4), L"QUIT");
+    EXPECT_EQ(system.openHandles, 0);
+  }
+  // The host's line never reads as the add-in's end.
+  EXPECT_FALSE(IsQuitText(kHostEndedText));
 }
 
 }  // namespace

@@ -19,6 +19,10 @@ case "$action" in
     fi
     wineserver -p 2>/dev/null || true  # may already be running
     wine cmd /c exit 0 >/dev/null 2>&1
+    # Windows without a display: Wine's null graphics driver (the program
+    # makes a hidden window to hear of log-off and shutdown).
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      >/dev/null 2>&1
     ;;
   down)
     wineserver -k >/dev/null 2>&1 || true

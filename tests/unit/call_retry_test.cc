@@ -1,0 +1,30 @@
+#include "host/call_retry.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The decisions behind the message filter. NOTE: Wine's COM does not pass
+// a host's "retry later" answer back through the caller's filter, so they
+// are shown here rather than against the stand-in host.
+TEST(CallRetryTest, OnlyABusyHostIsTriedAgainForAMinute) {
+  const struct {
+    const char* name;
+    uint32_t rejectType;
+    uint32_t elapsedMs;
+    int32_t delay;
+  } rows[] = {
+      {"busy, first refusal", kServerCallRetryLater, 0, 250},
+      {"busy for 59.999 s", kServerCallRetryLater, 59999, 250},
+      {"busy for a minute: give up", kServerCallRetryLater, 60000, -1},
+      {"busy far longer", kServerCallRetryLater, 4000000000u, -1},
+      {"rejected outright: fail at once", kServerCallRejected, 0, -1},
+      {"an answer of no known kind", 7, 0, -1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(RetryDelayFor(row.rejectType, row.elapsedMs), row.delay);
+  }
+}
+
+}  // namespace
