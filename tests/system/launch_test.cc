@@ -552,11 +552,24 @@ TEST(LaunchTest, TwoRunsOfOneUserTakeTurns) {
 
   const std::wstring firstLine = first.QuotedProgram() + L" /taskid=A";
   const std::wstring secondLine = second.QuotedProgram() + L" /taskid=B";
-  ulvex_test::ProgramRun secondRun;
+  const std::string waitingLine =
+      "Another Ulvex Task of this user is running; waiting for it to end.\n";
+  ulvex_test::ProgramRun secondRun, interruptedRun;
   RunOptions options;
   options.timeoutMs = kRunLimitMs;
   options.watch = [&](RunningChild&) {
     Sleep(500);
+    // A third run, interrupted while it waits: nothing of it runs.
+    RunOptions interruptedOptions;
+    interruptedOptions.timeoutMs = kRunLimitMs;
+    interruptedOptions.watch = [&](RunningChild& waiting) {
+      // The raw output, whose line ends are "\r\n".
+      if (waiting.WaitForOutput("waiting for it to end.", 0, kRunLimitMs))
+        EXPECT_TRUE(
+            ulvex_test::SendConsoleControl(waiting.process(), CTRL_C_EVENT));
+    };
+    interruptedRun =
+        RunProgram(first.QuotedProgram() + L" /taskid=C", interruptedOptions);
     RunOptions secondOptions;
     secondOptions.timeoutMs = kRunLimitMs;
     secondRun = RunProgram(secondLine, secondOptions);
@@ -583,6 +596,11 @@ TEST(LaunchTest, TwoRunsOfOneUserTakeTurns) {
   EXPECT_NE(secondOut.find(waiting), std::string::npos) << secondOut;
   EXPECT_NE(secondOut.find("Task B working"), std::string::npos) << secondOut;
   EXPECT_EQ(firstOut.find("waiting"), std::string::npos) << firstOut;
+  const std::string interruptedOut = Lines(interruptedRun.out);
+  EXPECT_EQ(interruptedRun.exitCode, 1u) << interruptedOut;
+  EXPECT_TRUE(
+      EndsWith(interruptedOut, waitingLine + "\nRun interrupted by Ctrl+C.\n"))
+      << interruptedOut;
 
   // Each host's add-in read its own run's command line, in turn.
   EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));

@@ -462,6 +462,28 @@ TEST_F(ProgressTest, MissingHandoffKeyIsReportedByEveryStep) {
   EXPECT_FALSE(HandoffKeyExists());
 }
 
+// A run killed while it holds the user's run lock leaves the lock
+// abandoned: the next run takes it over at once instead of waiting.
+TEST_F(ProgressTest, AKilledRunLeavesNoLockBehind) {
+  RunOptions killed;
+  killed.watch = [](RunningChild& child) {
+    ASSERT_TRUE(child.WaitForOutput(kLoading, 0, kAwaitMs));
+    TerminateProcess(child.process(), 9);
+  };
+  const auto first = RunProgram(Program() + L" /taskid=7", killed);
+  ASSERT_TRUE(first.started);
+  EXPECT_EQ(first.exitCode, 9u);
+  ulvex_test::KillStandInHosts();
+
+  RunOptions next;
+  next.watch = [](RunningChild& child) { PlayScript(child, {Write(L"QUIT")}); };
+  const auto second = RunProgram(Program() + L" /taskid=8", next);
+  ASSERT_TRUE(second.started);
+  EXPECT_FALSE(second.timedOut);
+  EXPECT_EQ(second.exitCode, 1u);
+  EXPECT_EQ(second.out.find("waiting"), std::string::npos) << second.out;
+}
+
 TEST_F(ProgressTest, CommandLineIsStoredExactlyAsTyped) {
   const std::wstring commandLine =
       Program() +
