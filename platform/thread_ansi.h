@@ -1,5 +1,6 @@
-// ANSI text (file paths, environment values) to the wide text that the
-// wide file and COM calls take.
+// Narrow fixed texts of the program (the hand-off key path) to the wide
+// text the registry calls take. Paths and environment values never pass
+// through here: they are wide from the call that produced them.
 #pragma once
 
 #include <string>
