@@ -6,6 +6,7 @@
 #include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
+#include "host/host_job.h"
 #include "host/launch.h"
 #include "host/message_filter.h"
 #include "platform/console.h"
@@ -70,13 +71,19 @@ HWND ReadHostWindow(IDispatch* application) {
   return reinterpret_cast<HWND>(static_cast<LONG_PTR>((*number).lVal));
 }
 
-// The process that owns window, opened only to wait for its end; null when
-// it cannot be had.
-HANDLE OpenWindowProcess(HWND window) {
+// The process that owns window, opened to be tied to the run and to wait
+// for its end; null when it cannot be had. error is 0 when it was opened
+// with kHostProcessAccess, otherwise the reason why not (the process may
+// then still be opened to wait for its end).
+HANDLE OpenWindowProcess(HWND window, DWORD& error) {
+  error = 0;
   if (window == nullptr) return nullptr;
   DWORD processId = 0;
   ulvex::System().GetWindowThreadProcessId(window, &processId);
   if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
+  const HANDLE process = OpenProcess(kHostProcessAccess, FALSE, processId);
+  if (process != nullptr) return process;
+  error = GetLastError();
   return OpenProcess(SYNCHRONIZE, FALSE, processId);
 }
 
@@ -123,7 +130,12 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
   IDispatch* application = session.application.get();
 
   PutInteger(application, L"Visible", 1);
-  session.hostProcess.reset(OpenWindowProcess(ReadHostWindow(application)));
+  if (application != nullptr) {
+    DWORD openError = 0;
+    session.hostProcess.reset(
+        OpenWindowProcess(ReadHostWindow(application), openError));
+    TieHostToRun(session.hostProcess.get(), openError);
+  }
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,

@@ -8,6 +8,7 @@
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/handoff_store.h"
+#include "host/host_job.h"
 #include "host/launch.h"
 #include "host/office_options.h"
 #include "option/option_table.h"
@@ -70,13 +71,9 @@ bool SlotPresent(const std::vector<option::ParsedOption>& slots, int slot) {
   return slot < static_cast<int>(slots.size()) && slots[slot].spec != nullptr;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  RestrictDllSearchToSystemFolder();
-  InstallInterruptHandler();
-  std::set_new_handler(OutOfMemory);
-
+// The whole run, from the command line to the add-in's final text; returns
+// the status.
+int Run(int argc, char** argv) {
   const int count = argc > 0 ? argc - 1 : 0;
   const char** elements =
       count > 0 ? const_cast<const char**>(argv + 1) : nullptr;
@@ -112,6 +109,8 @@ int main(int argc, char** argv) {
     PrintMissingTaskId();
     return kExitFailure;
   }
+
+  if (!WatchTimeLimit()) return kExitFailure;
 
   EchoOptions(records.data(), parser.storedCount, parser.restCount,
               parser.restElements);
@@ -157,4 +156,25 @@ int main(int argc, char** argv) {
 
   ReleaseExcel(excel);
   return IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
+}
+
+// Every return from the run comes here. An interrupted run ends the host it
+// started; any other ending lets the host go on exactly as it is. No thread
+// but this one is left when the process ends.
+int EndRun(int status) {
+  if (Interrupted())
+    status = EndInterruptedRun();
+  else
+    LetHostOutliveRun();
+  StopWatchThreads();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  RestrictDllSearchToSystemFolder();
+  InstallInterruptHandler();
+  std::set_new_handler(OutOfMemory);
+  return EndRun(Run(argc, argv));
 }

@@ -1,0 +1,107 @@
+#include <atomic>
+#include <cstdio>
+
+#include "host/host_job.h"
+
+namespace {
+
+// Set once, on the run's thread, before any interruption can read them, and
+// never closed: the handler and the watchdog may use them up to the
+// process's end. The process's end closes them, and closing the job's last
+// handle with kill-on-close still set ends the host.
+std::atomic<HANDLE> hostJob{nullptr};
+std::atomic<HANDLE> hostProcess{nullptr};
+std::atomic<bool> hostEnded{false};
+
+void PrintUntied(DWORD error) {
+  if (error == 0)
+    printf(
+        "Excel could not be tied to this run (it did not name its window); "
+        "it will outlive the run if the run is interrupted.\n");
+  else
+    printf(
+        "Excel could not be tied to this run (error %lu); it will outlive "
+        "the run if the run is interrupted.\n",
+        static_cast<unsigned long>(error));
+  fflush(stdout);
+}
+
+bool SetKillOnClose(HANDLE job, bool kill) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags =
+      kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation,
+                                 &limits, sizeof limits) != 0;
+}
+
+// A job that ends the process when its last handle closes; null with the
+// error when it cannot be had. NOTE: before Windows 8 a process already in
+// a job cannot be put in a second one (ERROR_ACCESS_DENIED).
+HANDLE CreateKillOnCloseJob(HANDLE process, DWORD& error) {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) {
+    error = GetLastError();
+    return nullptr;
+  }
+  if (!SetKillOnClose(job, true) || !AssignProcessToJobObject(job, process)) {
+    error = GetLastError();
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+}  // namespace
+
+void TieHostToRun(HANDLE process, DWORD openError) {
+  if (process == nullptr) {
+    PrintUntied(openError);  // 0: the host named no window
+    return;
+  }
+  // A handle of our own: the caller's may be closed before an interruption.
+  HANDLE own = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &own,
+                       0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    PrintUntied(GetLastError());
+    return;
+  }
+  if (openError != 0) {
+    // Opened only to wait for its end: nothing to tie, nothing to end.
+    CloseHandle(own);
+    PrintUntied(openError);
+    return;
+  }
+  hostProcess.store(own);
+  DWORD error = 0;
+  const HANDLE job = CreateKillOnCloseJob(own, error);
+  if (job == nullptr) {
+    // An interruption still ends the host through its process handle; a run
+    // killed from outside leaves it running.
+    PrintUntied(error);
+    return;
+  }
+  hostJob.store(job);
+}
+
+void LetHostOutliveRun() {
+  const HANDLE job = hostJob.load();
+  if (job != nullptr) SetKillOnClose(job, false);
+}
+
+bool HostOfRunRunning() {
+  const HANDLE process = hostProcess.load();
+  return process != nullptr && !hostEnded.load() &&
+         WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+}
+
+bool EndHostOfRun(DWORD waitMs) {
+  const HANDLE process = hostProcess.load();
+  if (process == nullptr || hostEnded.exchange(true)) return false;
+  // A host that has ended by itself was not ended by this run.
+  if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0) return false;
+  const HANDLE job = hostJob.load();
+  const bool ended = job != nullptr ? TerminateJobObject(job, 1) != 0
+                                    : TerminateProcess(process, 1) != 0;
+  if (ended) WaitForSingleObject(process, waitMs);
+  return ended;
+}

@@ -1,0 +1,35 @@
+// The host goes with the run that started it: its process is put in a job
+// that ends it when the run's process ends without letting it go first (a
+// run killed from outside), and an interrupted run ends it on purpose.
+// Every designed ending lets it go, so that it stays exactly as before.
+#pragma once
+
+#include <windows.h>
+
+/// The access the run asks for on the host's process: to put it in a job,
+/// to end it, to wait for its end, and to read its start time.
+constexpr DWORD kHostProcessAccess = PROCESS_SET_QUOTA | PROCESS_TERMINATE |
+                                     SYNCHRONIZE |
+                                     PROCESS_QUERY_LIMITED_INFORMATION;
+
+/// Puts the host's process (opened with kHostProcessAccess) in a job with
+/// kill-on-close, and keeps what is needed to end it from any thread. When
+/// that cannot be done, prints one line saying that the host will outlive
+/// an interrupted run; with a process that may be ended (openError 0 and
+/// PROCESS_TERMINATE granted) an interruption still ends it. openError is
+/// the error of opening the process with kHostProcessAccess (0 when it
+/// succeeded); process is null when the host named no window.
+void TieHostToRun(HANDLE process, DWORD openError);
+
+/// Lets the host outlive the run: clears kill-on-close. For every ending
+/// that is not an interruption.
+void LetHostOutliveRun();
+
+/// True while the host the run started runs and can be ended by it.
+bool HostOfRunRunning();
+
+/// Ends the host the run started and waits at most waitMs for it to go.
+/// Safe on any thread and takes no C runtime lock. True when there was a
+/// host to end and it was ended (at most once per run: later calls give
+/// false).
+bool EndHostOfRun(DWORD waitMs);
