@@ -5,6 +5,7 @@
 
 #include "tests/standin_host/call_log.h"
 #include "tests/standin_host/host.h"
+#include "tests/standin_host/standin_ids.h"
 
 namespace standin {
 
@@ -344,9 +345,22 @@ class Workbooks : public DispatchObject {
     Script script = ParseScript(bytes);
     for (const std::string& error : script.errors)
       LogLine("SCRIPT-ERROR " + error);
+    if (script.hangOpen) return HangOpen(exception);
     workbook_ = new Workbook;
     StartAddIn(std::move(script.steps));
     return S_OK;
+  }
+
+  // A host whose Open never returns, as behind a modal dialog: only the
+  // quit event (or the host's end) releases the call.
+  HRESULT HangOpen(EXCEPINFO* exception) {
+    LogLine("HANG Open");
+    const std::wstring quitName =
+        kQuitEventPrefix + std::to_wstring(GetCurrentProcessId());
+    const HANDLE quit = OpenEventW(SYNCHRONIZE, FALSE, quitName.c_str());
+    WaitForSingleObject(quit != nullptr ? quit : GetCurrentProcess(), INFINITE);
+    if (quit != nullptr) CloseHandle(quit);
+    return Raise(exception, L"Open was abandoned");
   }
 
   Workbook* workbook_ = nullptr;

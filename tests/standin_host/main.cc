@@ -42,6 +42,23 @@ DWORD ReadSafetyExitMs() {
   return value;
 }
 
+// The class to serve: the one "Excel.Application" names now. The tests
+// register a new class for each registration, because under Wine a server
+// that was killed leaves its class unable to start again until the Wine
+// server restarts, and the program under test ends its host on an
+// interruption.
+CLSID ServedClass() {
+  wchar_t text[64] = {};
+  DWORD bytes = sizeof text - sizeof(wchar_t);
+  CLSID served = standin::kHostClsid;
+  const std::wstring key = std::wstring(standin::kProgId) + L"\\CLSID";
+  if (RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), nullptr, RRF_RT_REG_SZ,
+                   nullptr, text, &bytes) == ERROR_SUCCESS &&
+      SUCCEEDED(CLSIDFromString(text, &served)))
+    return served;
+  return standin::kHostClsid;
+}
+
 // The arguments after the program's own name.
 std::wstring Arguments() {
   const wchar_t* line = GetCommandLineW();
@@ -137,7 +154,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // that creates the class gets a host process of its own.
   DWORD cookie = 0;
   const HRESULT registered =
-      CoRegisterClassObject(standin::kHostClsid, standin::ClassFactory(),
+      CoRegisterClassObject(ServedClass(), standin::ClassFactory(),
                             CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE, &cookie);
   if (FAILED(registered)) {
     CoUninitialize();

@@ -170,6 +170,8 @@ Script ParseScript(const std::string& text) {
         script.errors.push_back(where + "bad status in \"" + line + "\"");
     } else if (command == "fail-open" && argument.empty()) {
       script.failures.push_back({L"Open", DISP_E_EXCEPTION});
+    } else if (command == "hang-open" && argument.empty()) {
+      script.hangOpen = true;
     } else {
       script.errors.push_back(where + "cannot read \"" + line + "\"");
     }

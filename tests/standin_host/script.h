@@ -27,6 +27,7 @@ struct Script {
   std::vector<std::wstring> refused;    ///< lookups that fail
   std::vector<MemberFailure> failures;  ///< invocations that fail
   std::vector<std::string> errors;      ///< "line 3: ...", for the log
+  bool hangOpen = false;                ///< Open never returns
 };
 
 /// The largest script file the host reads.

@@ -79,6 +79,13 @@ const std::string& RunningChild::Output() {
   return out_;
 }
 
+DWORD RunningChild::UnreadOutput() const {
+  DWORD available = 0;
+  if (!PeekNamedPipe(outPipe_, nullptr, 0, nullptr, &available, nullptr))
+    return 0;
+  return available;
+}
+
 bool RunningChild::WaitForOutput(const std::string& text, size_t from,
                                  DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -101,8 +108,9 @@ ProgramRun RunProgram(const std::wstring& commandLine,
   Pipe out, err;
   if (!MakePipe(out) || !MakePipe(err)) return run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -134,8 +142,7 @@ ProgramRun RunProgram(const std::wstring& commandLine,
   if (options.whileRunning != nullptr)
     options.whileRunning(process.hProcess, options.whileRunningContext);
   if (options.watch) {
-    RunningChild child(process.hProcess, out.read, err.read, run.out,
-                       run.err);
+    RunningChild child(process.hProcess, out.read, err.read, run.out, run.err);
     options.watch(child);
   }
 
@@ -175,10 +182,10 @@ std::wstring QuotedProgramPath() {
 }
 
 bool SendConsoleControl(HANDLE process, DWORD event) {
-  const std::wstring command =
-      L"\"" + BinFolder() + L"\\ConsoleControl.exe\" " +
-      std::to_wstring(GetProcessId(process)) +
-      (event == CTRL_BREAK_EVENT ? L" break" : L" c");
+  const std::wstring command = L"\"" + BinFolder() +
+                               L"\\ConsoleControl.exe\" " +
+                               std::to_wstring(GetProcessId(process)) +
+                               (event == CTRL_BREAK_EVENT ? L" break" : L" c");
   RunOptions options;
   options.timeoutMs = 10000;
   const ProgramRun run = RunProgram(command, options);
@@ -217,8 +224,8 @@ double MillisecondsNow() {
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(),
-                                         static_cast<int>(text.size()), nullptr, 0);
+  const int length = MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                       &wide[0], length);

@@ -12,8 +12,8 @@
 namespace ulvex_test {
 
 struct ProgramRun {
-  std::string out;       ///< stdout bytes
-  std::string err;       ///< stderr bytes
+  std::string out;  ///< stdout bytes
+  std::string err;  ///< stderr bytes
   DWORD exitCode = 0;
   bool timedOut = false;  ///< killed after the time limit
   bool started = false;
@@ -22,9 +22,12 @@ struct ProgramRun {
 /// The running child as a watch hook (RunOptions::watch) sees it.
 class RunningChild {
  public:
-  RunningChild(HANDLE process, HANDLE outPipe, HANDLE errPipe,
-               std::string& out, std::string& err)
-      : process_(process), outPipe_(outPipe), errPipe_(errPipe), out_(out),
+  RunningChild(HANDLE process, HANDLE outPipe, HANDLE errPipe, std::string& out,
+               std::string& err)
+      : process_(process),
+        outPipe_(outPipe),
+        errPipe_(errPipe),
+        out_(out),
         err_(err) {}
   HANDLE process() const { return process_; }
   /// Collects what the child has written so far and returns its stdout.
@@ -32,6 +35,9 @@ class RunningChild {
   /// Waits until stdout from byte offset `from` on contains text. False when
   /// the child ends or timeoutMs passes first.
   bool WaitForOutput(const std::string& text, size_t from, DWORD timeoutMs);
+  /// How many bytes the child has written to stdout that nobody has read
+  /// yet (a hook that stops reading lets the pipe fill up).
+  DWORD UnreadOutput() const;
 
  private:
   HANDLE process_;

@@ -1,5 +1,6 @@
 #include "tests/support/standin_host.h"
 
+#include <objbase.h>
 #include <tlhelp32.h>
 
 #include "tests/standin_host/standin_ids.h"
@@ -56,11 +57,29 @@ std::vector<DWORD> HostProcesses() {
 }  // namespace
 
 bool RegisterStandInHost(const std::wstring& curVer) {
-  return RegisterClass(standin::kHostClsidText,
-                       BinFolder() + L"\\" + standin::kExeName, curVer);
+  // A class of its own for each registration (the host serves the one the
+  // ProgID names): under Wine a host that was killed leaves its class
+  // unable to start again until the Wine server restarts.
+  GUID fresh;
+  wchar_t clsid[64];
+  if (FAILED(CoCreateGuid(&fresh)) ||
+      StringFromGUID2(fresh, clsid, sizeof clsid / sizeof *clsid) == 0)
+    return false;
+  return RegisterClass(clsid, BinFolder() + L"\\" + standin::kExeName, curVer);
 }
 
+std::vector<DWORD> StandInHostProcessIds() { return HostProcesses(); }
+
 void UnregisterStandInHost() {
+  wchar_t registered[64] = {};
+  DWORD bytes = sizeof registered - sizeof(wchar_t);
+  const std::wstring progIdClass = std::wstring(standin::kProgId) + L"\\CLSID";
+  if (RegGetValueW(HKEY_CLASSES_ROOT, progIdClass.c_str(), nullptr,
+                   RRF_RT_REG_SZ, nullptr, registered,
+                   &bytes) == ERROR_SUCCESS &&
+      registered[0] != L'\0')
+    RegDeleteTreeW(HKEY_CLASSES_ROOT,
+                   (std::wstring(L"CLSID\\") + registered).c_str());
   RegDeleteTreeW(HKEY_CLASSES_ROOT, standin::kProgId);
   RegDeleteTreeW(HKEY_CLASSES_ROOT,
                  (std::wstring(L"CLSID\\") + standin::kHostClsidText).c_str());

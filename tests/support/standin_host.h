@@ -18,7 +18,10 @@ namespace ulvex_test {
 /// Registers BinFolder()\StandInHost.exe as the local server of the
 /// ProgID "Excel.Application" in HKEY_CLASSES_ROOT, with the CurVer
 /// default value curVer (e.g. L"Excel.Application.16"); no CurVer key
-/// when curVer is empty. Replaces an earlier registration.
+/// when curVer is empty. Replaces an earlier registration. Each call
+/// registers a class of its own, which the host serves: under Wine a host
+/// that was killed leaves its class unable to start again, so a test
+/// registers again after a run that ended its host.
 bool RegisterStandInHost(const std::wstring& curVer);
 
 /// Removes the ProgID and both test classes (so "not registered" runs).
@@ -40,6 +43,9 @@ std::vector<std::string> ReadStandInLog(const std::wstring& logPath);
 /// Only the invocation lines of a log ("PUT ...", "GET ...",
 /// "METHOD ..."), in order: the automation calls the client made.
 std::vector<std::string> StandInCalls(const std::vector<std::string>& log);
+
+/// The process IDs of the running StandInHost.exe processes.
+std::vector<DWORD> StandInHostProcessIds();
 
 /// Waits until no StandInHost.exe process runs; false on time-out.
 bool WaitForStandInExit(DWORD timeoutMs);
