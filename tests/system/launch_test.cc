@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ constexpr DWORD kHostExitMs = 10000;
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// True when text holds "\nhh:mm:ss:" followed by line, as a progress line.
+bool HasStampedLine(const std::string& text, const std::string& line) {
+  for (size_t at = text.find(":" + line); at != std::string::npos;
+       at = text.find(":" + line, at + 1)) {
+    if (at < 9 || text[at - 9] != '\n' || text[at - 6] != ':' ||
+        text[at - 3] != ':')
+      continue;
+    bool digits = true;
+    for (size_t i : {8, 7, 5, 4, 2, 1})
+      digits = digits && isdigit(text[at - i]);
+    if (digits) return true;
+  }
+  return false;
 }
 
 // True when some line of text begins with prefix and ends with suffix.
@@ -87,6 +103,7 @@ struct Scenario {
   bool monitorReached;        // "Loading Application" printed
   bool writeQuitWhenLoading;  // the test ends the task itself
   std::wstring folderName = L"launch";  // part of the install folder's name
+  const wchar_t* timeLimit = nullptr;   // ULVEX_TIME_LIMIT; null: unset
 };
 
 const std::string kVisible = "PUT Visible VT_I4 1";
@@ -95,6 +112,14 @@ const std::string kWorkbooks = "GET Workbooks";
 const std::string kFileValidation = "PUT FileValidation VT_I4 0";
 const std::string kWindowState = "PUT WindowState VT_I4 -4137";
 const std::string kOpen = "<open>";
+
+// The whole output of a run whose time limit cannot be read: the banner,
+// then this line.
+std::string BadLimit(const std::string& value) {
+  return "\nULVEX_TIME_LIMIT='" + value +
+         "' is not a valid time limit: give a whole number of minutes, or a "
+         "number followed by s, m or h (for example 90, 45s or 2h).\n";
+}
 
 std::string Script(const std::string& finalText) {
   return "progress Working\nsleep 50\nprogress " + finalText + "\n";
@@ -126,6 +151,14 @@ TEST(LaunchTest, HostScenarios) {
       "Excel ended before the Ulvex Task reported its end";
   const std::string lookupFailed = "IDispatch::GetIDsOfNames(\"";
   const std::string invokeFailed = "IDispatch ()::Invoke(\"";
+  const std::string untied =
+      "Excel could not be tied to this run (it did not name its window); it "
+      "will outlive the run if the run is interrupted.";
+  const std::string limitReached =
+      "The Ulvex Task did not end within the time limit "
+      "(ULVEX_TIME_LIMIT=6s).\n";
+  const std::string hostEnded6s =
+      "Excel, which this run started, has been ended.\n";
   const Scenario scenarios[] = {
       {"version 16: file validation set, success",
        Registration::kStandIn,
@@ -293,7 +326,7 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        0,
        withoutHwnd,
-       {},
+       {{untied, ""}},
        kSuccess,
        true,
        false},
@@ -382,6 +415,174 @@ TEST(LaunchTest, HostScenarios) {
        true,
        false,
        L"\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 Pr\u00fcfung \u6d4b\u8bd5"},
+      {"time limit runs out while the add-in is silent",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "idle\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       limitReached + hostEnded6s,
+       true,
+       false,
+       L"launch",
+       L"6s"},
+      {"time limit runs out while Open never returns",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "hang-open\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       limitReached + hostEnded6s,
+       false,
+       false,
+       L"launch",
+       L"6s"},
+      {"ULVEX_TIME_LIMIT='abc': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("abc"),
+       false,
+       false,
+       L"launch",
+       L"abc"},
+      {"ULVEX_TIME_LIMIT='0': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("0"),
+       false,
+       false,
+       L"launch",
+       L"0"},
+      {"ULVEX_TIME_LIMIT='-5': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("-5"),
+       false,
+       false,
+       L"launch",
+       L"-5"},
+      {"ULVEX_TIME_LIMIT='1.5h': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("1.5h"),
+       false,
+       false,
+       L"launch",
+       L"1.5h"},
+      {"ULVEX_TIME_LIMIT='10x': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("10x"),
+       false,
+       false,
+       L"launch",
+       L"10x"},
+      {"ULVEX_TIME_LIMIT='': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit(""),
+       false,
+       false,
+       L"launch",
+       L""},
+      {"ULVEX_TIME_LIMIT='99999999999999999999': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("99999999999999999999"),
+       false,
+       false,
+       L"launch",
+       L"99999999999999999999"},
+      {"ULVEX_TIME_LIMIT='1001h': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("1001h"),
+       false,
+       false,
+       L"launch",
+       L"1001h"},
+      {"ULVEX_TIME_LIMIT=' 5': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit(" 5"),
+       false,
+       false,
+       L"launch",
+       L" 5"},
+      {"ULVEX_TIME_LIMIT='5 m': nothing runs",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       BadLimit("5 m"),
+       false,
+       false,
+       L"launch",
+       L"5 m"},
       {"ProgID missing",
        Registration::kNone,
        L"",
@@ -441,18 +642,27 @@ TEST(LaunchTest, HostScenarios) {
 
     RunOptions options;
     options.timeoutMs = kRunLimitMs;
+    if (scenario.timeLimit != nullptr)
+      options.setEnv[L"ULVEX_TIME_LIMIT"] = scenario.timeLimit;
     if (scenario.writeQuitWhenLoading) {
       options.watch = [](RunningChild& child) {
         if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
           ulvex_test::WriteProgress(ulvex_test::Widen(kFailure));
       };
     }
+    const double started = ulvex_test::MillisecondsNow();
     const auto run =
         RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    const double runMs = ulvex_test::MillisecondsNow() - started;
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut);
     const std::string out = Lines(run.out);
     EXPECT_EQ(run.exitCode, scenario.exitCode) << out;
+    if (scenario.outputEnd == limitReached + hostEnded6s) {
+      EXPECT_TRUE(HasStampedLine(out, limitReached)) << out;
+      // Ended by the limit, not by the test's own time-out (liveness only).
+      EXPECT_LT(runMs, 6000 + 15000);
+    }
     EXPECT_TRUE(EndsWith(out, scenario.outputEnd)) << out;
     EXPECT_EQ(out.find(kLoading) != std::string::npos, scenario.monitorReached)
         << out;
@@ -611,6 +821,80 @@ TEST(LaunchTest, TwoRunsOfOneUserTakeTurns) {
       "COMMANDLINE " + Narrow(firstLine), "COMMANDLINE " + Narrow(secondLine)};
   EXPECT_EQ(commandLines, expected);
   ulvex_test::KillStandInHosts();
+  ulvex_test::UnregisterStandInHost();
+}
+
+// A run stopped before its add-in reported takes its host along: the
+// host's late success text can no longer reach the next run, which ends
+// with its own add-in's failure.
+TEST(LaunchTest, AStoppedRunsHostCannotHandTheNextRunItsSuccess) {
+  HandoffKeyScope handoffKey;
+  const struct {
+    const char* name;
+    bool killed;  // TerminateProcess from outside; otherwise Ctrl+C
+    DWORD exitCode;
+  } rows[] = {
+      {"interrupted by Ctrl+C", false, 1},
+      {"killed from outside", true, 255},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder first(L"stopped-a");
+    InstallFolder second(L"stopped-b");
+    ASSERT_TRUE(first.AddProgram());
+    ASSERT_TRUE(second.AddProgram());
+    // A's add-in would write the success text 2 s into its task; B's own
+    // add-in fails later than that.
+    ASSERT_TRUE(first.WriteFile(
+        L"App\\Ulvex", "progress Task A working\nsleep 2000\nprogress " +
+                           std::string(kSuccess) + "\n"));
+    ASSERT_TRUE(second.WriteFile(
+        L"App\\Ulvex", "progress Task B working\nsleep 3500\nprogress " +
+                           std::string(kFailure) + "\n"));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(ulvex_test::SetStandInScenario(first.File(L"App\\Ulvex"),
+                                               first.File(L"host.log")));
+    RunOptions stopOptions;
+    stopOptions.timeoutMs = kRunLimitMs;
+    stopOptions.watch = [&row](RunningChild& child) {
+      if (!child.WaitForOutput("Task A working", 0, kRunLimitMs)) return;
+      if (row.killed)
+        TerminateProcess(child.process(), 255);
+      else
+        EXPECT_TRUE(
+            ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT));
+    };
+    const auto stopped =
+        RunProgram(first.QuotedProgram() + L" /taskid=A", stopOptions);
+    ASSERT_TRUE(stopped.started);
+    const std::string stoppedOut = Lines(stopped.out);
+    EXPECT_EQ(stopped.exitCode, row.exitCode) << stoppedOut;
+    if (!row.killed)
+      EXPECT_TRUE(EndsWith(stoppedOut,
+                           "\nRun interrupted by Ctrl+C.\n"
+                           "Excel, which this run started, has been ended.\n"))
+          << stoppedOut;
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs))
+        << "A's host is still running";
+
+    // A class of its own for B: under Wine, A's killed host leaves its
+    // class unable to start again.
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(ulvex_test::SetStandInScenario(second.File(L"App\\Ulvex"),
+                                               second.File(L"host.log")));
+    RunOptions nextOptions;
+    nextOptions.timeoutMs = kRunLimitMs;
+    const auto next =
+        RunProgram(second.QuotedProgram() + L" /taskid=B", nextOptions);
+    ASSERT_TRUE(next.started);
+    EXPECT_FALSE(next.timedOut);
+    const std::string nextOut = Lines(next.out);
+    EXPECT_EQ(next.exitCode, 1u) << nextOut;
+    EXPECT_TRUE(EndsWith(nextOut, kFailure)) << nextOut;
+    EXPECT_EQ(nextOut.find(kSuccess), std::string::npos) << nextOut;
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    ulvex_test::KillStandInHosts();
+  }
   ulvex_test::UnregisterStandInHost();
 }
 

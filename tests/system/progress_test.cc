@@ -3,6 +3,7 @@
 // by step and watching what the program prints.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -120,13 +121,15 @@ struct Step {
     Await,
     Pause,
     Interrupt,
+    EndSession,
     KillHost
   } kind;
   std::wstring text;                 // Write
   std::vector<unsigned char> bytes;  // WriteBytes (exactly these)
   std::string awaited;               // Await: output since the last write
   DWORD ms = 0;                      // Pause
-  DWORD type = REG_SZ;               // WriteBytes; Interrupt: the event
+  DWORD type = REG_SZ;               // WriteBytes; Interrupt: the event;
+                                     // EndSession: the flags (lParam)
 };
 
 Step Write(const std::wstring& text) { return {Step::Write, text}; }
@@ -140,11 +143,54 @@ std::vector<unsigned char> TextBytes(const std::wstring& text) {
 }
 // Ctrl+C or Ctrl+Break in the program's console, as a user presses it.
 Step Interrupt(DWORD event) { return {Step::Interrupt, L"", {}, "", 0, event}; }
+// The end of the session as the system announces it to the program's
+// hidden window: WM_QUERYENDSESSION, then WM_ENDSESSION, with these flags
+// (ENDSESSION_LOGOFF, ENDSESSION_CLOSEAPP, or 0 for shutdown).
+Step EndSession(DWORD flags) {
+  return {Step::EndSession, L"", {}, "", 0, flags};
+}
 // The host's process ends at once, as when it crashes or is killed.
 Step KillHost() { return {Step::KillHost}; }
 Step DeleteProgress() { return {Step::Delete}; }
 Step Await(const std::string& text) { return {Step::Await, L"", {}, text}; }
 Step Pause(DWORD ms) { return {Step::Pause, L"", {}, "", ms}; }
+
+struct WindowSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchSessionWindow(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<WindowSearch*>(context);
+  wchar_t name[64] = {};
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search.processId ||
+      GetClassNameW(window, name, static_cast<int>(std::size(name))) == 0 ||
+      wcscmp(name, L"UlvexCmdLineSessionWatch") != 0)
+    return TRUE;
+  search.found = window;
+  return FALSE;
+}
+
+// Tells the program's hidden window that the session ends, as the system
+// does; false when the window is not found.
+bool SendEndSession(HANDLE process, DWORD flags) {
+  WindowSearch search{GetProcessId(process), nullptr};
+  const ULONGLONG deadline = GetTickCount64() + kAwaitMs;
+  while (search.found == nullptr && GetTickCount64() < deadline) {
+    EnumWindows(MatchSessionWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) Sleep(20);
+  }
+  if (search.found == nullptr) return false;
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(search.found, WM_QUERYENDSESSION, 0, flags,
+                           SMTO_ABORTIFHUNG, kAwaitMs, &answer) ||
+      answer == 0)
+    return false;
+  // Posted: the window answers only once the run has ended.
+  return PostMessageW(search.found, WM_ENDSESSION, TRUE, flags) != 0;
+}
 
 // Plays the steps once the program has printed "Loading Application";
 // returns false (after reporting) when the program did not do what a step
@@ -171,6 +217,10 @@ bool PlayScript(RunningChild& child, const std::vector<Step>& steps) {
       case Step::Interrupt:
         mark = child.Output().size();
         done = ulvex_test::SendConsoleControl(child.process(), step.type);
+        break;
+      case Step::EndSession:
+        mark = child.Output().size();
+        done = SendEndSession(child.process(), step.type);
         break;
       case Step::KillHost:
         mark = child.Output().size();
@@ -221,6 +271,12 @@ class ProgressTest : public testing::Test {
   void ReachTheMonitor() {
     ASSERT_TRUE(folder_.AddProgram());
     ASSERT_TRUE(folder_.WriteFile(L"App\\Ulvex", "idle\n"));
+    RegisterHost();
+  }
+
+  // A class of its own for the next run: a run that is interrupted ends its
+  // host, and under Wine a killed server's class cannot start again.
+  void RegisterHost() {
     ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
     ASSERT_TRUE(ulvex_test::SetStandInScenario(folder_.File(L"App\\Ulvex"),
                                                folder_.File(L"host.log")));
@@ -265,6 +321,8 @@ TEST_F(ProgressTest, AddInScenarios) {
   const std::vector<unsigned char> noNul = {'N', 0,   'o', 0,   'N',
                                             0,   'u', 0,   'l', 0};
   const std::string success = AnsiBytes(kSuccess);
+  const std::string hostEnded =
+      "Excel, which this run started, has been ended.";
   const struct {
     const char* name;
     const wchar_t* arguments;
@@ -373,13 +431,38 @@ TEST_F(ProgressTest, AddInScenarios) {
        nullptr,
        {Write(L"Step one"), Await("Step one"), Interrupt(CTRL_C_EVENT)},
        {Lit(kLoading), Dots(), Line(L"Step one"), Dots(),
-        Lit("\nRun interrupted by Ctrl+C.\n")},
+        Lit("\nRun interrupted by Ctrl+C.\n" + hostEnded + "\n")},
        1},
       {"Ctrl+C in HTML mode",
        L"/taskid=7 /html",
        nullptr,
        {Await("."), Interrupt(CTRL_C_EVENT)},
-       {Lit(kLoading), Dots(1), Lit("<br>Run interrupted by Ctrl+C.<br>")},
+       {Lit(kLoading), Dots(1),
+        Lit("<br>Run interrupted by Ctrl+C.<br>" + hostEnded + "<br>")},
+       1},
+      {"an installer closing programs",
+       L"/taskid=7",
+       nullptr,
+       {Await("."), EndSession(ENDSESSION_CLOSEAPP)},
+       {Lit(kLoading), Dots(1),
+        Lit("\nRun interrupted by an installer or an update closing "
+            "programs.\n" +
+            hostEnded + "\n")},
+       1},
+      {"log-off",
+       L"/taskid=7",
+       nullptr,
+       {Await("."), EndSession(ENDSESSION_LOGOFF)},
+       {Lit(kLoading), Dots(1),
+        Lit("\nRun interrupted by the user logging off.\n" + hostEnded + "\n")},
+       1},
+      {"shutdown",
+       L"/taskid=7",
+       nullptr,
+       {Await("."), EndSession(0)},
+       {Lit(kLoading), Dots(1),
+        Lit("\nRun interrupted by the system shutting down.\n" + hostEnded +
+            "\n")},
        1},
       {"host killed mid-task: the run ends within 2 s",
        L"/taskid=7",
@@ -417,6 +500,7 @@ TEST_F(ProgressTest, AddInScenarios) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
+    RegisterHost();
     if (row.leftOver != nullptr) ASSERT_TRUE(WriteProgress(row.leftOver));
     RunOptions options;
     options.watch = [&row](RunningChild& child) {
@@ -474,6 +558,7 @@ TEST_F(ProgressTest, AKilledRunLeavesNoLockBehind) {
   ASSERT_TRUE(first.started);
   EXPECT_EQ(first.exitCode, 9u);
   ulvex_test::KillStandInHosts();
+  RegisterHost();
 
   RunOptions next;
   next.watch = [](RunningChild& child) { PlayScript(child, {Write(L"QUIT")}); };
@@ -536,6 +621,45 @@ TEST_F(ProgressTest, WaitingWithoutChangesIsQuietAndCheap) {
   EXPECT_LE(dots, 4u);
   EXPECT_GE(cpuSeconds, 0.0);
   EXPECT_LT(cpuSeconds, 0.5);
+}
+
+// Ctrl+C ends the run even while its thread is blocked writing to a pipe
+// whose reader stopped reading: the handler takes no lock of the C runtime
+// and gives up on its own write.
+TEST_F(ProgressTest, CtrlCEndsARunBlockedOnAFullPipe) {
+  constexpr int kMaxTexts = 400;
+  constexpr int kStillWrites = 5;  // writes without growth: blocked
+  bool blocked = false;
+  DWORD ended = WAIT_TIMEOUT;
+  double pressedToExitMs = -1;
+  RunOptions options;
+  options.watch = [&](RunningChild& child) {
+    ASSERT_TRUE(child.WaitForOutput(kLoading, 0, kAwaitMs));
+    // From here on nothing is read: every text is a line of 4,000 bytes.
+    DWORD unread = 0;
+    int still = 0;
+    for (int i = 0; i < kMaxTexts && still < kStillWrites; ++i) {
+      WriteProgress(std::to_wstring(i) + L" " + LongText(4000));
+      Sleep(30);
+      const DWORD now = child.UnreadOutput();
+      still = now == unread && now > 0 ? still + 1 : 0;
+      unread = now;
+    }
+    blocked = still >= kStillWrites;
+    const double pressed = ulvex_test::MillisecondsNow();
+    ASSERT_TRUE(ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT));
+    ended = WaitForSingleObject(child.process(), kAwaitMs);
+    pressedToExitMs = ulvex_test::MillisecondsNow() - pressed;
+  };
+  const auto run = RunProgram(Program() + L" /taskid=7", options);
+  ASSERT_TRUE(run.started);
+  EXPECT_TRUE(blocked) << "the pipe never filled";
+  EXPECT_EQ(ended, WAIT_OBJECT_0) << "still running after Ctrl+C";
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1u);
+  RecordProperty("CtrlCToExitMs", static_cast<int>(pressedToExitMs));
+  // The host went with the run.
+  EXPECT_TRUE(ulvex_test::WaitForStandInExit(kAwaitMs));
 }
 
 }  // namespace
