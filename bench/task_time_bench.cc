@@ -1,8 +1,9 @@
 // Measures how long a whole task takes, from the program's start to its
 // exit, with the stand-in host in place of the spreadsheet host: the first
 // task of the session (cold host start: run this right after the Wine
-// server started) and the following ones (warm); and how soon a run ends
-// once its host is gone. Prints, never asserts.
+// server started) and the following ones (warm); how soon a run ends once
+// its host is gone; how soon it ends once its time limit runs out, and how
+// soon Ctrl+C ends its host. Prints, never asserts.
 //
 //   task_time_bench.exe [runs]
 #include <windows.h>
@@ -80,6 +81,61 @@ double HostEndToExitMs(const ulvex_test::InstallFolder& install,
   return gapMs;
 }
 
+// A run with ULVEX_TIME_LIMIT=2s and a silent add-in: the time from the
+// limit's end (two seconds after the process was created) to the process's
+// exit, both from the process's own times. It includes the program's start
+// under Wine, which the limit counts from a little later.
+double LimitEndToExitMs(const ulvex_test::InstallFolder& install,
+                        DWORD& exitCode) {
+  double gapMs = -1;
+  ulvex_test::RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.setEnv[L"ULVEX_TIME_LIMIT"] = L"2s";
+  options.watch = [&](ulvex_test::RunningChild& child) {
+    if (WaitForSingleObject(child.process(), kRunLimitMs) != WAIT_OBJECT_0)
+      return;
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(child.process(), &created, &exited, &kernel, &user))
+      return;
+    auto ms = [](const FILETIME& t) {
+      return static_cast<double>((ULONGLONG{t.dwHighDateTime} << 32) |
+                                 t.dwLowDateTime) /
+             1e4;
+    };
+    gapMs = ms(exited) - ms(created) - 2000;
+  };
+  const auto run =
+      ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  exitCode = run.timedOut ? 255 : run.exitCode;
+  return gapMs;
+}
+
+// A run with a silent add-in, interrupted by Ctrl+C: the time from the
+// moment Ctrl+C is sent (ConsoleControl.exe's start included) to the end
+// of the host's process.
+double CtrlCToHostEndMs(const ulvex_test::InstallFolder& install,
+                        DWORD& exitCode) {
+  double gapMs = -1;
+  ulvex_test::RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.watch = [&](ulvex_test::RunningChild& child) {
+    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) return;
+    const std::vector<DWORD> hosts = ulvex_test::StandInHostProcessIds();
+    if (hosts.size() != 1) return;
+    const HANDLE host = OpenProcess(SYNCHRONIZE, FALSE, hosts[0]);
+    if (host == nullptr) return;
+    const double sent = ulvex_test::MillisecondsNow();
+    if (ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT) &&
+        WaitForSingleObject(host, kRunLimitMs) == WAIT_OBJECT_0)
+      gapMs = ulvex_test::MillisecondsNow() - sent;
+    CloseHandle(host);
+  };
+  const auto run =
+      ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  exitCode = run.timedOut ? 255 : run.exitCode;
+  return gapMs;
+}
+
 double Median(std::vector<double> values) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
@@ -145,6 +201,36 @@ int main(int argc, char** argv) {
     gaps.push_back(gap);
   }
   printf("  median of %d: host's end to exit %.1f ms\n", runs, Median(gaps));
+
+  // The run ends early, and its host with it. Every run registers a class
+  // of its own: a host this run ended cannot start again under Wine.
+  constexpr int kEarlyEndRuns = 5;
+  printf("time limit of 2 s runs out while the add-in is silent:\n");
+  std::vector<double> limitGaps;
+  for (int i = 0; i < kEarlyEndRuns; ++i) {
+    ulvex_test::RegisterStandInHost(L"Excel.Application.16");
+    DWORD exitCode = 0;
+    const double gap = LimitEndToExitMs(install, exitCode);
+    printf("  run %d: limit's end to exit %.1f ms (status %lu)\n", i + 1, gap,
+           exitCode);
+    limitGaps.push_back(gap);
+    ulvex_test::WaitForStandInExit(10000);
+  }
+  printf("  median of %d: limit's end to exit %.1f ms\n", kEarlyEndRuns,
+         Median(limitGaps));
+  printf("Ctrl+C while the add-in is silent:\n");
+  std::vector<double> hostGaps;
+  for (int i = 0; i < kEarlyEndRuns; ++i) {
+    ulvex_test::RegisterStandInHost(L"Excel.Application.16");
+    DWORD exitCode = 0;
+    const double gap = CtrlCToHostEndMs(install, exitCode);
+    printf("  run %d: Ctrl+C to the host's end %.1f ms (status %lu)\n", i + 1,
+           gap, exitCode);
+    hostGaps.push_back(gap);
+    ulvex_test::WaitForStandInExit(10000);
+  }
+  printf("  median of %d: Ctrl+C to the host's end %.1f ms\n", kEarlyEndRuns,
+         Median(hostGaps));
 
   // The same program without a host: its own start and exit.
   ulvex_test::UnregisterStandInHost();
