@@ -18,6 +18,8 @@ constexpr char kCutMarker[] = "...";
 // on and has not succeeded.
 constexpr int kExitNoObject = 1;
 
+void (*beforeNoObjectExit)() = nullptr;
+
 // True when unit is the first half of a UTF-16 surrogate pair.
 bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
@@ -59,11 +61,16 @@ void NarrowMemberName(const wchar_t* name, char* buffer) {
 
 }  // namespace
 
+void SetBeforeNoObjectExit(void (*beforeExit)()) {
+  beforeNoObjectExit = beforeExit;
+}
+
 HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
                  int count, ...) {
   if (object == nullptr) {
     fputs("NULL IDispatch passed to AutoWrap()\n", stdout);
     fflush(stdout);
+    if (beforeNoObjectExit != nullptr) beforeNoObjectExit();
     std::_Exit(kExitNoObject);
   }
 

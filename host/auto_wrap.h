@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+// Needs <windows.h> first.
 #include <oleauto.h>
 
 /// Calls member name of object by name: kind is DISPATCH_METHOD (1),
@@ -10,3 +11,8 @@
 /// returns the failing HRESULT.
 HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
                  int count, ...);
+
+/// Sets what AutoWrap calls just before it ends the process for a null
+/// object (after its message): the run stops its own threads there, as at
+/// every other end.
+void SetBeforeNoObjectExit(void (*beforeExit)());

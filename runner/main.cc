@@ -8,6 +8,7 @@
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/handoff_store.h"
+#include "host/auto_wrap.h"
 #include "host/host_job.h"
 #include "host/launch.h"
 #include "host/office_options.h"
@@ -175,6 +176,7 @@ int EndRun(int status) {
 int main(int argc, char** argv) {
   RestrictDllSearchToSystemFolder();
   InstallInterruptHandler();
+  SetBeforeNoObjectExit(StopWatchThreads);
   std::set_new_handler(OutOfMemory);
   return EndRun(Run(argc, argv));
 }
