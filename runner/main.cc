@@ -123,14 +123,15 @@ int main(int argc, char** argv) {
   if (lock.Acquire() == LockOutcome::Interrupted) return EndInterruptedRun();
 
   SetOfficeOptions();
-  SetCommandLineRegKey();
-  ResetProgressRegKey();
+  const bool handedOff = HandOffCommandLine();
   DeleteOfficeCaches();
 
   // A run that could not follow the add-in must not start the host.
   ProgressWatch watch(Win32MonitorSystem());
   if (!watch.Open()) return kExitFailure;
   if (Interrupted()) return EndInterruptedRun();
+  // A stale command line or final text would reach a host started now.
+  if (!handedOff) return kExitFailure;
 
   ExcelSession excel;
   switch (LaunchExcel(excel)) {
