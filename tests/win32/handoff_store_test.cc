@@ -49,8 +49,7 @@ TEST_F(HandoffStoreTest, KeyPathIsTheNarrowConstantWidened) {
 TEST_F(HandoffStoreTest, WritersStoreTheCommandLineAndAnEmptyProgress) {
   ASSERT_TRUE(ulvex_test::WriteProgress(L"QUIT - an earlier run"));
   testing::internal::CaptureStdout();
-  SetCommandLineRegKey();
-  ResetProgressRegKey();
+  EXPECT_TRUE(HandOffCommandLine());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
   const HandoffData commandLine = ReadHandoffData(L"CommandLine");
@@ -67,8 +66,8 @@ TEST_F(HandoffStoreTest, WritersStoreTheCommandLineAndAnEmptyProgress) {
 TEST_F(HandoffStoreTest, WritersReportAMissingKeyAndNeverCreateIt) {
   ASSERT_TRUE(ulvex_test::DeleteHandoffKey());
   testing::internal::CaptureStdout();
-  SetCommandLineRegKey();
-  ResetProgressRegKey();
+  EXPECT_FALSE(SetCommandLineRegKey());
+  EXPECT_FALSE(ResetProgressRegKey());
   fflush(stdout);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Command line ERR: Failed to set Registry value : "
@@ -76,6 +75,67 @@ TEST_F(HandoffStoreTest, WritersReportAMissingKeyAndNeverCreateIt) {
             "Progress ERR: Failed to set Ulvex Progress Registry value : "
             "Progress\n");
   EXPECT_FALSE(ulvex_test::HandoffKeyExists());
+}
+
+// A key that can be read but not written: Wine does not enforce a key's
+// access rights, so the writes fail here through the seam.
+class FailingWriter : public HandoffWriter {
+ public:
+  bool failCommandLine = false;
+  bool failProgress = false;
+  std::vector<std::wstring> writes;  // "name=text", in order
+
+  bool WriteString(const wchar_t* name, const wchar_t* text) override {
+    writes.push_back(std::wstring(name) + L"=" + text);
+    const std::wstring value = name;
+    return !(value == L"CommandLine" ? failCommandLine : failProgress);
+  }
+};
+
+TEST_F(HandoffStoreTest, AFailedWriteIsReportedAndEndsTheHandOff) {
+  const std::string commandLineMessage =
+      "Command line ERR: Failed to set Registry value : "
+      "Software\\Quennet\\Ulvex\\CommandLine\n";
+  const std::string progressMessage =
+      "Progress ERR: Failed to set Ulvex Progress Registry value : "
+      "Progress\n";
+  const struct {
+    const char* name;
+    bool failCommandLine;
+    bool failProgress;
+    std::string output;
+    bool handedOff;
+  } rows[] = {
+      {"both written", false, false, "", true},
+      {"CommandLine refused", true, false, commandLineMessage, false},
+      {"Progress refused", false, true, progressMessage, false},
+      {"both refused", true, true, commandLineMessage + progressMessage, false},
+  };
+  const std::vector<std::wstring> bothWrites = {
+      std::wstring(L"CommandLine=") + GetCommandLineW(), L"Progress="};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    FailingWriter writer;
+    writer.failCommandLine = row.failCommandLine;
+    writer.failProgress = row.failProgress;
+    testing::internal::CaptureStdout();
+    const bool handedOff = HandOffCommandLine(writer);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.output);
+    EXPECT_EQ(handedOff, row.handedOff);
+    // A refused first write never skips the second.
+    EXPECT_EQ(writer.writes, bothWrites);
+
+    // Each writer's own verdict.
+    FailingWriter single;
+    single.failCommandLine = row.failCommandLine;
+    single.failProgress = row.failProgress;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(SetCommandLineRegKey(single), !row.failCommandLine);
+    EXPECT_EQ(ResetProgressRegKey(single), !row.failProgress);
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), row.output);
+  }
 }
 
 TEST_F(HandoffStoreTest, ReaderTakesAnyStoredDataSafely) {
