@@ -7,6 +7,7 @@
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
 #include "host/host_job.h"
+#include "host/host_record.h"
 #include "host/launch.h"
 #include "host/message_filter.h"
 #include "platform/console.h"
@@ -81,9 +82,14 @@ HANDLE OpenWindowProcess(HWND window, DWORD& error) {
   DWORD processId = 0;
   ulvex::System().GetWindowThreadProcessId(window, &processId);
   if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
-  const HANDLE process = OpenProcess(kHostProcessAccess, FALSE, processId);
+  HANDLE process = OpenProcess(kHostProcessAccess, FALSE, processId);
   if (process != nullptr) return process;
   error = GetLastError();
+  // A host that refuses the access to tie it is still watched and, where
+  // the system allows the query, recorded.
+  process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                        processId);
+  if (process != nullptr) return process;
   return OpenProcess(SYNCHRONIZE, FALSE, processId);
 }
 
@@ -136,6 +142,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
         OpenWindowProcess(ReadHostWindow(application), openError));
     TieHostToRun(session.hostProcess.get(), openError);
   }
+  RecordHost(session.hostProcess.get());
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,

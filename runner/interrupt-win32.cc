@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/host_job.h"
+#include "host/host_record.h"
 #include "platform/console.h"
 #include "platform/system_api.h"
 #include "runner/interrupt.h"
@@ -156,7 +157,8 @@ void WriteBounded(const char* text) {
   const bool endHost = HostOfRunRunning() && !hostEndReported.exchange(true);
   if (endHost) FormatHostEnded(text, sizeof text);
   WriteBounded(text);
-  if (endHost) EndHostOfRun(0);
+  // The record would name a process that has ended: no later run needs it.
+  if (endHost && EndHostOfRun(0)) ForgetHost();
   // NOTE: ExitProcess would run the C runtime's clean-up on this thread
   // while the run's thread may hold its locks.
   TerminateProcess(GetCurrentProcess(), kExitInterrupted);
@@ -349,6 +351,7 @@ int EndInterruptedRun() {
     fflush(stdout);
   }
   if (EndHostOfRun(kHostEndWaitMs) && !hostEndReported.exchange(true)) {
+    ForgetHost();  // it named the host that has just been ended
     char text[kEndingTextSize] = "";
     FormatHostEnded(text, sizeof text);
     fputs(text, stdout);

@@ -10,6 +10,7 @@
 #include "handoff/handoff_store.h"
 #include "host/auto_wrap.h"
 #include "host/host_job.h"
+#include "host/host_record.h"
 #include "host/launch.h"
 #include "host/office_options.h"
 #include "option/option_table.h"
@@ -122,15 +123,19 @@ int Run(int argc, char** argv) {
   RunLock lock;
   if (lock.Acquire() == LockOutcome::Interrupted) return EndInterruptedRun();
 
+  // An earlier run's host must not hand this run its result.
+  if (!EndLeftoverHost(LineEnd)) return kExitFailure;
+
   SetOfficeOptions();
-  SetCommandLineRegKey();
-  ResetProgressRegKey();
+  const bool handedOff = HandOffCommandLine();
   DeleteOfficeCaches();
 
   // A run that could not follow the add-in must not start the host.
   ProgressWatch watch(Win32MonitorSystem());
   if (!watch.Open()) return kExitFailure;
   if (Interrupted()) return EndInterruptedRun();
+  // A stale command line or final text would reach a host started now.
+  if (!handedOff) return kExitFailure;
 
   ExcelSession excel;
   switch (LaunchExcel(excel)) {
@@ -139,8 +144,10 @@ int Run(int argc, char** argv) {
     case LaunchOutcome::WorkbookNotOpen:
       // As after any failed task: the host stays as it is.
       ReleaseExcel(excel);
+      ForgetHost();
       return kExitFailure;
     case LaunchOutcome::Ended:
+      ForgetHost();
       return kExitFailure;
   }
 
@@ -152,10 +159,12 @@ int Run(int argc, char** argv) {
       return EndInterruptedRun();
     case MonitorOutcome::Failed:
     case MonitorOutcome::HostEnded:
+      ForgetHost();
       return kExitFailure;
   }
 
   ReleaseExcel(excel);
+  ForgetHost();
   return IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
 }
 
