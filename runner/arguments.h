@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "option/option_table.h"
 
 /// Splits a command line into its arguments, the program name first (there
 /// is always one, empty for an empty line). The line ends at its end or at
@@ -31,3 +32,10 @@ std::string Utf8FromUtf16(const std::u16string& text);
 std::vector<const char*> ElementsAfterProgramName(
     const std::vector<std::string>& arguments);
 
+/// The arguments of this process, from GetCommandLineW.
+std::vector<std::string> ReadArguments();
+
+/// Writes one piece of a parse-error message (UTF-8) as the console
+/// conventions want it: to a console whole, to a pipe or file in the ANSI
+/// code page. For option::SetMessageWriter.
+void WriteParseMessage(option::MessageStream stream, const char* text);
