@@ -23,17 +23,25 @@ LSTATUS OpenForWriting(ulvex::UniqueHkey& key) {
                        key.put());
 }
 
-// Writes text as REG_SZ, the byte count including the terminating NUL.
-bool WriteStringValue(const wchar_t* name, const wchar_t* text) {
-  ulvex::UniqueHkey key;
-  if (OpenForWriting(key) != ERROR_SUCCESS) return false;
-  const size_t byteCount = (wcslen(text) + 1) * sizeof(wchar_t);
-  return RegSetValueExW(key.get(), name, 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(text),
-                        static_cast<DWORD>(byteCount)) == ERROR_SUCCESS;
-}
+class Win32Writer : public HandoffWriter {
+ public:
+  // Writes text as REG_SZ, the byte count including the terminating NUL.
+  bool WriteString(const wchar_t* name, const wchar_t* text) override {
+    ulvex::UniqueHkey key;
+    if (OpenForWriting(key) != ERROR_SUCCESS) return false;
+    const size_t byteCount = (wcslen(text) + 1) * sizeof(wchar_t);
+    return RegSetValueExW(key.get(), name, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text),
+                          static_cast<DWORD>(byteCount)) == ERROR_SUCCESS;
+  }
+};
 
 }  // namespace
+
+HandoffWriter& Win32HandoffWriter() {
+  static Win32Writer writer;
+  return writer;
+}
 
 const char kHandoffKeyPath[] = "Software\\Quennet\\Ulvex";
 
@@ -43,21 +51,30 @@ std::wstring HandoffKeyPathW() {
   return path;
 }
 
-void SetCommandLineRegKey() {
+bool SetCommandLineRegKey(HandoffWriter& writer) {
   // The raw line, not one rebuilt from the parsed options: the add-in sees
   // the caller's quoting, spacing and every argument.
-  if (WriteStringValue(kCommandLineValue, GetCommandLineW())) return;
+  if (writer.WriteString(kCommandLineValue, GetCommandLineW())) return true;
   const std::wstring pathWithSeparator = HandoffKeyPathW() + L"\\";
   PrintWide(L"Command line ERR: Failed to set Registry value : %ls%ls\n",
             pathWithSeparator.c_str(), kCommandLineValue);
+  return false;
 }
 
-void ResetProgressRegKey() {
+bool ResetProgressRegKey(HandoffWriter& writer) {
   // Without this an earlier run's final "QUIT" text would end the wait.
-  if (WriteStringValue(kProgressValue, L"")) return;
+  if (writer.WriteString(kProgressValue, L"")) return true;
   PrintWide(
       L"Progress ERR: Failed to set Ulvex Progress Registry value : %ls\n",
       kProgressValue);
+  return false;
+}
+
+bool HandOffCommandLine(HandoffWriter& writer) {
+  // Both writes always run, so that each failure is reported.
+  const bool commandLineStored = SetCommandLineRegKey(writer);
+  const bool progressEmptied = ResetProgressRegKey(writer);
+  return commandLineStored && progressEmptied;
 }
 
 std::wstring GetStringRegKey(HKEY key) {

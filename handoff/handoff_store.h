@@ -13,10 +13,31 @@ extern const char kHandoffKeyPath[];
 /// code page).
 std::wstring HandoffKeyPathW();
 
-/// Stores the process's whole command line in "CommandLine".
-void SetCommandLineRegKey();
-/// Empties "Progress".
-void ResetProgressRegKey();
+/// The two writes into the hand-off key, behind an interface so that tests
+/// can make them fail: Wine does not enforce a key's access rights, so a
+/// key that can be read but not written cannot be provoked there.
+class HandoffWriter {
+ public:
+  virtual ~HandoffWriter() = default;
+  /// Writes text as the REG_SZ value name of the existing hand-off key;
+  /// false when the key cannot be opened for writing or the write fails.
+  virtual bool WriteString(const wchar_t* name, const wchar_t* text) = 0;
+};
+
+/// The real registry.
+HandoffWriter& Win32HandoffWriter();
+
+/// Stores the process's whole command line in "CommandLine"; prints its
+/// message and returns false when it cannot.
+bool SetCommandLineRegKey(HandoffWriter& writer = Win32HandoffWriter());
+/// Empties "Progress"; prints its message and returns false when it cannot.
+bool ResetProgressRegKey(HandoffWriter& writer = Win32HandoffWriter());
+
+/// Both writes in their order, each reporting its own failure; true only
+/// when both succeeded. A host started after a failed write would run the
+/// previous task's command line, or the previous run's final text in
+/// "Progress" would end the wait at once.
+bool HandOffCommandLine(HandoffWriter& writer = Win32HandoffWriter());
 /// The current "Progress" text of the open key (a REG_SZ or REG_EXPAND_SZ
 /// value), or "GetStringRegKey Error".
 std::wstring GetStringRegKey(HKEY key);

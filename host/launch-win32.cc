@@ -6,6 +6,7 @@
 #include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
+#include "host/host_record.h"
 #include "host/launch.h"
 #include "host/message_filter.h"
 #include "platform/console.h"
@@ -70,13 +71,17 @@ HWND ReadHostWindow(IDispatch* application) {
   return reinterpret_cast<HWND>(static_cast<LONG_PTR>((*number).lVal));
 }
 
-// The process that owns window, opened only to wait for its end; null when
-// it cannot be had.
+// The process that owns window, opened to wait for its end and, where the
+// system allows, to record it; null when it cannot be had.
 HANDLE OpenWindowProcess(HWND window) {
   if (window == nullptr) return nullptr;
   DWORD processId = 0;
   ulvex::System().GetWindowThreadProcessId(window, &processId);
   if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
+  const HANDLE process = OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (process != nullptr) return process;
+  // A host that refuses the query is still watched, only not recorded.
   return OpenProcess(SYNCHRONIZE, FALSE, processId);
 }
 
@@ -124,6 +129,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
 
   PutInteger(application, L"Visible", 1);
   session.hostProcess.reset(OpenWindowProcess(ReadHostWindow(application)));
+  RecordHost(session.hostProcess.get());
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,

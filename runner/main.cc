@@ -8,6 +8,7 @@
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/handoff_store.h"
+#include "host/host_record.h"
 #include "host/launch.h"
 #include "host/office_options.h"
 #include "option/option_table.h"
@@ -128,15 +129,19 @@ int main() {
   RunLock lock;
   if (lock.Acquire() == LockOutcome::Interrupted) return EndInterruptedRun();
 
+  // An earlier run's host must not hand this run its result.
+  if (!EndLeftoverHost(LineEnd)) return kExitFailure;
+
   SetOfficeOptions();
-  SetCommandLineRegKey();
-  ResetProgressRegKey();
+  const bool handedOff = HandOffCommandLine();
   DeleteOfficeCaches();
 
   // A run that could not follow the add-in must not start the host.
   ProgressWatch watch(Win32MonitorSystem());
   if (!watch.Open()) return kExitFailure;
   if (Interrupted()) return EndInterruptedRun();
+  // A stale command line or final text would reach a host started now.
+  if (!handedOff) return kExitFailure;
 
   ExcelSession excel;
   switch (LaunchExcel(excel)) {
@@ -145,8 +150,10 @@ int main() {
     case LaunchOutcome::WorkbookNotOpen:
       // As after any failed task: the host stays as it is.
       ReleaseExcel(excel);
+      ForgetHost();
       return kExitFailure;
     case LaunchOutcome::Ended:
+      ForgetHost();
       return kExitFailure;
   }
 
@@ -163,9 +170,11 @@ int main() {
       return kExitFailure;
     case MonitorOutcome::HostEnded:
       PrintLineEnd();
+      ForgetHost();
       return kExitFailure;
   }
 
   ReleaseExcel(excel);
+  ForgetHost();
   return IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
 }

@@ -22,8 +22,9 @@ class RunLock {
 
   /// Takes the lock. While another run of the same user holds it, prints
   /// one line and waits; a run that was killed leaves the lock abandoned,
-  /// and it is taken over. When no lock can be had at all (the platform
-  /// refuses the named object), the run goes on without one.
+  /// and it is taken over. When no lock can be had (the platform refuses
+  /// the named object, or another account made it first), one line says
+  /// so and the run goes on without one.
   LockOutcome Acquire();
 
  private:

@@ -6,12 +6,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
-cmake --preset i686 >/dev/null
-cmake --build --preset i686 --target progress_latency task_time_bench >/dev/null
+source scripts/wine-arch.sh
+if [ -n "$ULVEX_WINE_NOTE" ]; then echo "NOTE: $ULVEX_WINE_NOTE."; fi
+build=build/$ULVEX_PRESET
+cmake --preset "$ULVEX_PRESET" >/dev/null
+cmake --build --preset "$ULVEX_PRESET" --target progress_latency task_time_bench >/dev/null
 
-prefix=$PWD/build/i686/wineprefix
-tests/wine/prefix.sh up "$prefix"
-trap 'tests/wine/prefix.sh down "$prefix"' EXIT
+prefix=$PWD/$build/wineprefix
+tests/wine/prefix.sh up "$prefix" "$ULVEX_WINE"
+trap 'tests/wine/prefix.sh down "$prefix" "$ULVEX_WINE"' EXIT
 
-build/i686/wine-run.sh build/i686/bin/progress_latency.exe
-build/i686/wine-run.sh build/i686/bin/task_time_bench.exe
+$build/wine-run.sh $build/bin/progress_latency.exe
+$build/wine-run.sh $build/bin/task_time_bench.exe

@@ -7,13 +7,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
+source scripts/wine-arch.sh
+if [ -n "$ULVEX_WINE_NOTE" ]; then echo "NOTE: $ULVEX_WINE_NOTE."; fi
 
-cmake --preset i686 >/dev/null
-cmake --build --preset i686 --target UlvexCmdLine StandInHost VersionFixture \
-  >/dev/null
+cmake --preset "$ULVEX_PRESET" >/dev/null
+cmake --build --preset "$ULVEX_PRESET" --target UlvexCmdLine StandInHost \
+  VersionFixture >/dev/null
 
 root=$PWD
-bin=$root/build/i686/bin
+bin=$root/build/$ULVEX_PRESET/bin
 demo=$root/build/demo
 install=$demo/Ulvex
 export WINEPREFIX=$demo/wineprefix
@@ -28,9 +30,10 @@ cp "$bin/UlvexCmdLine.exe" "$install/"
 cp "$bin/VersionFixture.exe" "$install/Ulvex_32.exe"
 cp scripts/demo/App-Ulvex.script "$install/App/Ulvex"
 
-tests/wine/prefix.sh up "$WINEPREFIX"
-trap '"$root/tests/wine/prefix.sh" down "$WINEPREFIX"' EXIT
+tests/wine/prefix.sh up "$WINEPREFIX" "$ULVEX_WINE"
+trap '"$root/tests/wine/prefix.sh" down "$WINEPREFIX" "$ULVEX_WINE"' EXIT
 
+wine() { "$ULVEX_WINE" "$@"; }
 winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 reg() { wine reg "$@" >/dev/null 2>&1; }
 

@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Builds the release package (a ZIP of the stripped 32-bit program, the
-# user's guide and SHA256SUMS) and prints its size and the resources of the
-# program in it. Then checks that the build is reproducible: it builds again
-# from clean in another folder and compares the two programs byte for byte.
-# Fails when they differ, when the program is larger than 400 KB, or when
-# the package's SHA256SUMS does not match its files.
+# Builds the release package: a ZIP of the stripped 32-bit program, the
+# user's guide and SHA256SUMS over both, with fixed file times and order, so
+# that the same sources give the same ZIP byte for byte. Prints its size,
+# its SHA-256 and the program's resources. Signs the program with
+# Authenticode when a certificate is given:
+#
+#   ULVEX_SIGN_PFX=<file.pfx>  ULVEX_SIGN_PASSWORD=<password>
+#   ULVEX_SIGN_TIMESTAMP_URL=<RFC 3161 time-stamp server>   (optional)
+#
+# Then it checks the package: it builds again from clean in another folder
+# and compares the two programs and the two ZIPs; it signs a copy of the
+# program with a throwaway self-signed certificate, verifies the signature,
+# reads the resources back from the signed copy and checks that removing the
+# signature gives back the unsigned bytes. Fails when any check fails, when
+# the program is larger than 400 KB or is not marked terminal-server aware,
+# or when the package's SHA256SUMS does not match its files.
 set -euo pipefail
 shopt -s inherit_errexit  # a failed build inside $(...) stops the script too
 cd "$(dirname "$0")/.."
@@ -16,44 +26,145 @@ first=build/release
 second=build/release-again
 failed=0
 
-# Configures, builds and packages from clean in a folder, then unpacks the
-# ZIP into <folder>/unpacked; prints the unpacked folder.
+# The files' time in the ZIP: the time of the last commit, so that a package
+# tells which sources it holds; SOURCE_DATE_EPOCH overrides it.
+source_date=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
+
+if [ -n "${ULVEX_SIGN_PFX:-}" ] && [ ! -r "$ULVEX_SIGN_PFX" ]; then
+  echo "package: ULVEX_SIGN_PFX names no readable file: $ULVEX_SIGN_PFX" >&2
+  exit 1
+fi
+
+# Signs the program in place with the certificate and key of a PFX file.
+#   sign <exe> <pfx> <password> [time-stamp URL]
+sign() {
+  local exe=$1 pfx=$2 password=$3 timestamp=${4:-}
+  local passfile
+  # The password goes through a file of the owner's only: on the command
+  # line every user of the machine could read it.
+  passfile=$(mktemp)
+  chmod 600 "$passfile"
+  printf '%s' "$password" >"$passfile"
+  local args=(sign -pkcs12 "$pfx" -readpass "$passfile" -h sha256
+              -n "Ulvex command line interface")
+  if [ -n "$timestamp" ]; then args+=(-ts "$timestamp"); fi
+  local status=0
+  osslsigncode "${args[@]}" -in "$exe" -out "$exe.signed" >/dev/null || status=$?
+  rm -f "$passfile"
+  if [ "$status" -ne 0 ]; then
+    rm -f "$exe.signed"
+    echo "package: signing $exe failed" >&2
+    return 1
+  fi
+  mv "$exe.signed" "$exe"
+}
+
+# Writes the ZIP: the folder's files in the order given, each with the same
+# fixed time and attributes, whoever built them and whatever the umask.
+#   zip_folder <zip> <folder> <name in the ZIP> <file>...
+zip_folder() {
+  local zip=$1 folder=$2 top=$3
+  shift 3
+  python3 - "$zip" "$folder" "$top" "$source_date" "$@" <<'PYTHON'
+import sys, time, zipfile
+zip_path, folder, top, epoch = sys.argv[1:5]
+# ZIP times have no zone and start in 1980.
+stamp = time.gmtime(max(int(epoch), 315532800))[:6]
+with zipfile.ZipFile(zip_path, "w") as archive:
+    for name in sys.argv[5:]:
+        entry = zipfile.ZipInfo(f"{top}/{name}", date_time=stamp)
+        entry.create_system = 0  # MS-DOS attributes: no owner, no mode
+        entry.external_attr = 0x20  # "archive", as Windows' own ZIPs have
+        entry.compress_type = zipfile.ZIP_DEFLATED
+        with open(f"{folder}/{name}", "rb") as source:
+            archive.writestr(entry, source.read(), compresslevel=9)
+PYTHON
+}
+
+# Pads the program to a multiple of 8 bytes and writes its header checksum
+# for the new length. Authenticode signing pads the file so before it adds
+# the signature, and removing the signature keeps the padding: so padded,
+# the signed program without its signature is the unsigned one, byte for
+# byte. The padding follows the last section's data, where the loader never
+# looks.
+pad_for_signing() {
+  python3 - "$1" <<'PYTHON'
+import struct, sys
+path = sys.argv[1]
+with open(path, "rb") as program:
+    data = bytearray(program.read())
+data += bytes(-len(data) % 8)
+header = struct.unpack_from("<I", data, 0x3C)[0]
+field = header + 24 + 64  # CheckSum, at the same place in PE32 and PE32+
+struct.pack_into("<I", data, field, 0)
+total = 0
+for (word,) in struct.iter_unpack("<H", bytes(data)):
+    total += word
+    total = (total & 0xFFFF) + (total >> 16)
+struct.pack_into("<I", data, field, (total + len(data)) & 0xFFFFFFFF)
+with open(path, "wb") as program:
+    program.write(data)
+PYTHON
+}
+
+# Configures, builds and installs from clean in a folder, signs the program
+# when a certificate is given, and writes the ZIP; prints the folder that
+# holds the packaged files.
 package() {
   local dir=$1
   rm -rf "$dir"
   cmake --preset release -B "$dir" >/dev/null
-  cmake --build "$dir" --target package >/dev/null
-  cmake --install "$dir" --prefix "$dir/install" >/dev/null
-  local zip
-  zip=$(ls "$dir"/UlvexCmdLine-*-win32.zip)
-  mkdir "$dir/unpacked"
-  (cd "$dir/unpacked" && cmake -E tar xf "../$(basename "$zip")")
-  ls -d "$dir"/unpacked/*/
+  cmake --build "$dir" >/dev/null
+  local version
+  version=$(sed -n 's/^project(UlvexCmdLine VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+  local top=UlvexCmdLine-$version-win32
+  local content=$dir/stage/$top
+  cmake --install "$dir" --prefix "$content" >/dev/null
+  pad_for_signing "$content/UlvexCmdLine.exe"
+  if [ -n "${ULVEX_SIGN_PFX:-}" ]; then
+    sign "$content/UlvexCmdLine.exe" "$ULVEX_SIGN_PFX" \
+         "${ULVEX_SIGN_PASSWORD:-}" "${ULVEX_SIGN_TIMESTAMP_URL:-}"
+  fi
+  # The sums cover the program as shipped: padded, and signed if it is.
+  (cd "$content" && sha256sum UlvexCmdLine.exe usage.md >SHA256SUMS)
+  zip_folder "$dir/$top.zip" "$content" "$top" UlvexCmdLine.exe usage.md SHA256SUMS
+  (cd "$dir" && sha256sum "$top.zip" >"$top.zip.sha256")
+  echo "$content/"
 }
 
 grouped() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<<"$1"; }
 bytes() { echo "$(grouped "$(stat -c %s "$1")") bytes"; }
 sha() { sha256sum "$1" | cut -d' ' -f1; }
 
+# The program without its signature (itself when it has none), in a file
+# beside the given one.
+unsigned_copy() {
+  local exe=$1 out=$2
+  if osslsigncode remove-signature -in "$exe" -out "$out" >/dev/null 2>&1; then
+    return 0
+  fi
+  cp "$exe" "$out"  # no signature to remove
+}
+
 echo "== release package: build from clean in $first"
 content=$(package "$first")
 zip=$(ls "$first"/UlvexCmdLine-*-win32.zip)
 exe=${content}UlvexCmdLine.exe
 echo "package           $zip  $(bytes "$zip")"
+echo "package SHA-256   $(sha "$zip")"
 for file in "$content"*; do
   printf '  %-16s %s\n' "$(basename "$file")" "$(bytes "$file")"
 done
 echo "program before stripping (build tree): $(bytes "$first/bin/UlvexCmdLine.exe")"
+if [ -n "${ULVEX_SIGN_PFX:-}" ]; then
+  echo "program signed with the certificate in $ULVEX_SIGN_PFX"
+else
+  echo "program not signed (no ULVEX_SIGN_PFX given)"
+fi
 if (cd "$content" && sha256sum --quiet -c SHA256SUMS); then
   echo "SHA256SUMS: matches the packaged files"
 else
   echo "SHA256SUMS: DOES NOT MATCH the packaged files"
-  failed=1
-fi
-if cmp -s "$exe" "$first/install/UlvexCmdLine.exe"; then
-  echo "cmake --install: the same program as the package"
-else
-  echo "cmake --install: A DIFFERENT program from the package's"
   failed=1
 fi
 size=$(stat -c %s "$exe")
@@ -64,23 +175,89 @@ if [ "$size" -gt "$limit" ]; then
 fi
 echo "program size: $(grouped "$size") of at most $(grouped "$limit") bytes: $verdict"
 
+# IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE: a Remote Desktop session
+# host runs the program without its compatibility layer.
+characteristics=$(i686-w64-mingw32-objdump -p "$exe" | awk '/^DllCharacteristics/ {print $2}')
+if (( (16#$characteristics & 0x8000) != 0 )); then
+  echo "DllCharacteristics: 0x$characteristics, terminal-server aware"
+else
+  echo "DllCharacteristics: 0x$characteristics, NOT terminal-server aware"
+  failed=1
+fi
+
+# Prints the version resource and the manifest's facts of a program.
+show_resources() {
+  local resources
+  resources=$(i686-w64-mingw32-windres -i "$1" -O rc)
+  grep -E '^ (FILE|PRODUCT)VERSION|VALUE "' <<<"$resources" | sed 's/^ */  /'
+  printf '  manifest: %s, %d supportedOS, %s\n' \
+    "$(grep -o 'level=""[A-Za-z]*""' <<<"$resources" | tr -d '"')" \
+    "$(grep -c 'supportedOS Id' <<<"$resources")" \
+    "$(grep -q activeCodePage <<<"$resources" && echo "activeCodePage SET" ||
+       echo "no activeCodePage")"
+}
 echo "resources of the packaged program, read back:"
-resources=$(i686-w64-mingw32-windres -i "$exe" -O rc)
-grep -E '^ (FILE|PRODUCT)VERSION|VALUE "' <<<"$resources" | sed 's/^ */  /'
-printf '  manifest: %s, %d supportedOS, %s\n' \
-  "$(grep -o 'level=""[A-Za-z]*""' <<<"$resources" | tr -d '"')" \
-  "$(grep -c 'supportedOS Id' <<<"$resources")" \
-  "$(grep -q activeCodePage <<<"$resources" && echo "activeCodePage SET" ||
-     echo "no activeCodePage")"
+show_resources "$exe"
 
 echo "== reproducibility: a second build from clean in $second"
 again=$(package "$second")
-echo "first   $(sha "$exe")  $exe"
-echo "second  $(sha "${again}UlvexCmdLine.exe")  ${again}UlvexCmdLine.exe"
-if cmp -s "$exe" "${again}UlvexCmdLine.exe"; then
-  echo "verdict: identical, byte for byte"
+zip_again=$(ls "$second"/UlvexCmdLine-*-win32.zip)
+unsigned_copy "$exe" "$first/unsigned.exe"
+unsigned_copy "${again}UlvexCmdLine.exe" "$second/unsigned.exe"
+echo "program, first   $(sha "$first/unsigned.exe")"
+echo "program, second  $(sha "$second/unsigned.exe")"
+if cmp -s "$first/unsigned.exe" "$second/unsigned.exe"; then
+  echo "programs: identical, byte for byte${ULVEX_SIGN_PFX:+ (without their signatures)}"
 else
-  echo "verdict: DIFFERENT ($(cmp "$exe" "${again}UlvexCmdLine.exe" | head -1))"
+  echo "programs: DIFFERENT ($(cmp "$first/unsigned.exe" "$second/unsigned.exe" | head -1))"
+  failed=1
+fi
+echo "ZIP, first       $(sha "$zip")"
+echo "ZIP, second      $(sha "$zip_again")"
+if cmp -s "$zip" "$zip_again"; then
+  echo "ZIPs: identical, byte for byte"
+elif [ -n "${ULVEX_SIGN_PFX:-}" ]; then
+  echo "ZIPs: differ, as signed packages do (each signature holds its own signing time)"
+else
+  echo "ZIPs: DIFFERENT"
+  failed=1
+fi
+
+echo "== signing: a copy signed with a throwaway self-signed certificate"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -sha256 \
+  -subj "/CN=UlvexCmdLine throwaway test signer" \
+  -addext "extendedKeyUsage=codeSigning" \
+  -keyout "$work/key.pem" -out "$work/cert.pem" >/dev/null 2>&1
+throwaway_password=$(openssl rand -hex 16)
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" \
+  -passout "pass:$throwaway_password" -out "$work/signer.pfx"
+cp "$first/unsigned.exe" "$work/signed.exe"
+sign "$work/signed.exe" "$work/signer.pfx" "$throwaway_password"
+echo "signed copy: $(bytes "$work/signed.exe")"
+signed_size=$(stat -c %s "$work/signed.exe")
+if [ "$signed_size" -gt "$limit" ]; then
+  echo "signed copy: TOO LARGE"
+  failed=1
+fi
+if osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" \
+     >"$work/verify.log" 2>&1; then
+  echo "signature: verified against the throwaway certificate"
+  grep -E '^(Message digest algorithm|Signer|[[:space:]]*Subject):' "$work/verify.log" |
+    sort -u | sed 's/^[[:space:]]*/  /' | head -4
+else
+  echo "signature: NOT VERIFIED"
+  sed 's/^/  /' "$work/verify.log"
+  failed=1
+fi
+echo "resources of the signed copy, read back:"
+show_resources "$work/signed.exe"
+osslsigncode remove-signature -in "$work/signed.exe" -out "$work/removed.exe" >/dev/null
+if cmp -s "$work/removed.exe" "$first/unsigned.exe"; then
+  echo "signature removed: the unsigned program, byte for byte"
+else
+  echo "signature removed: DIFFERENT from the unsigned program ($(cmp "$work/removed.exe" "$first/unsigned.exe" | head -1))"
   failed=1
 fi
 exit "$failed"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/handoff_key.h"
+#include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
@@ -578,6 +579,9 @@ TEST(LaunchTest, HostScenarios) {
           << line.first << "..." << line.second << " in\n"
           << out;
 
+    // Every ending here is a designed one: the host's record goes with it.
+    EXPECT_FALSE(ulvex_test::HostRecordExists());
+
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
     std::vector<std::string> expected = scenario.calls;
     for (std::string& call : expected)
@@ -660,6 +664,99 @@ TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
   EXPECT_NE(rejected.screen.find(L"Unknown option '\u03a9x'\n"),
             std::wstring::npos)
       << Narrow(rejected.screen);
+}
+
+// A run that was killed leaves its host running and the host's record
+// behind; the next run ends that host before it empties "Progress", so that
+// its add-in cannot hand the new run its result. The record names a
+// planted process of the user's own, not a stand-in host: a stand-in ended
+// from outside would leave its class unusable under Wine.
+TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
+  HandoffKeyScope handoffKey;
+  constexpr DWORD kIdleMs = 60000;
+  enum class Record { kLiveHost, kEndedHost, kOtherStartTime, kOtherImage };
+  const struct {
+    const char* name;
+    Record record;
+    bool ended;
+  } rows[] = {
+      {"the host still runs: ended, with its line", Record::kLiveHost, true},
+      {"the host has ended: the record goes silently", Record::kEndedHost,
+       false},
+      {"another start time (a reused process ID): left alone",
+       Record::kOtherStartTime, false},
+      {"another image: left alone", Record::kOtherImage, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"leftover");
+    ASSERT_TRUE(install.AddProgram());
+    const std::wstring workbook = install.File(L"App\\Ulvex");
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex",
+                                  "progress Working\nsleep 1000\nprogress " +
+                                      std::string(kSuccess) + "\n"));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(
+        ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
+
+    const HANDLE planted = ulvex_test::StartIdleProcess(
+        row.record == Record::kEndedHost ? 0 : kIdleMs);
+    ASSERT_NE(planted, nullptr);
+    if (row.record == Record::kEndedHost)
+      ASSERT_EQ(WaitForSingleObject(planted, kHostExitMs), WAIT_OBJECT_0);
+    const DWORD processId = GetProcessId(planted);
+    ULONGLONG startTime = ulvex_test::ProcessStartTime(planted);
+    std::wstring image = ulvex_test::ProcessImage(planted);
+    if (row.record == Record::kOtherStartTime) startTime -= 10000000;
+    if (row.record == Record::kOtherImage) image = L"C:\\Other\\EXCEL.EXE";
+    ASSERT_TRUE(ulvex_test::WriteHostRecord(processId, startTime, image));
+
+    // While the run waits for its add-in, the record names its own host.
+    DWORD recordedWhileRunning = 0;
+    std::wstring imageWhileRunning;
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    options.watch = [&](RunningChild& child) {
+      if (!child.WaitForOutput(kLoading, 0, kRunLimitMs)) return;
+      recordedWhileRunning = ulvex_test::RecordedHostProcessId();
+      imageWhileRunning = ulvex_test::RecordedHostImage();
+    };
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 0u) << out;
+    EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
+    EXPECT_EQ(run.err, "");
+    const std::string line = "Ended Excel (process " +
+                             std::to_string(processId) +
+                             "), left running by an earlier run of this user.";
+    if (row.ended) {
+      // After the echo, before anything of the run.
+      EXPECT_NE(out.find("Argument #0 is -TaskID set to '7'\n" + line +
+                         "\nLoading Application"),
+                std::string::npos)
+          << out;
+      EXPECT_EQ(WaitForSingleObject(planted, kHostExitMs), WAIT_OBJECT_0);
+    } else {
+      EXPECT_EQ(out.find("Ended Excel"), std::string::npos) << out;
+      if (row.record != Record::kEndedHost)
+        EXPECT_EQ(WaitForSingleObject(planted, 0),
+                  static_cast<DWORD>(WAIT_TIMEOUT));
+    }
+    EXPECT_NE(recordedWhileRunning, 0u);
+    EXPECT_NE(recordedWhileRunning, processId);
+    EXPECT_TRUE(EndsWith(Narrow(imageWhileRunning), "\\StandInHost.exe"))
+        << Narrow(imageWhileRunning);
+    EXPECT_FALSE(ulvex_test::HostRecordExists());
+
+    TerminateProcess(planted, 0);
+    CloseHandle(planted);
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    ulvex_test::KillStandInHosts();
+  }
+  ulvex_test::UnregisterStandInHost();
 }
 
 // A batch file sees the task's outcome in ERRORLEVEL.

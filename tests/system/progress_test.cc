@@ -2,6 +2,9 @@
 // the hand-off key while the test plays the add-in, writing "Progress" step
 // by step and watching what the program prints.
 #include <gtest/gtest.h>
+#include <windows.h>
+// Needs <windows.h> first.
+#include <sddl.h>
 
 #include <string>
 #include <vector>
@@ -505,6 +508,85 @@ TEST_F(ProgressTest, AKilledRunLeavesNoLockBehind) {
   EXPECT_FALSE(second.timedOut);
   EXPECT_EQ(second.exitCode, 1u);
   EXPECT_EQ(second.out.find("waiting"), std::string::npos) << second.out;
+}
+
+// The current user's SID as text.
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } buffer;
+  DWORD size = 0;
+  wchar_t* text = nullptr;
+  std::wstring sid;
+  if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
+      ConvertSidToStringSidW(buffer.user.User.Sid, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  CloseHandle(token);
+  return sid;
+}
+
+// Somebody made the user's run lock before the run: the run waits only for
+// an object the user or the system owns, and says so whenever it goes on
+// without the lock.
+TEST_F(ProgressTest, ALockMadeByAnotherAccountIsNeitherWaitedForNorSilent) {
+  const std::wstring sid = UserSid();
+  ASSERT_FALSE(sid.empty());
+  const std::wstring name = L"Global\\UlvexCmdLine-Run-" + sid;
+  const std::string foreign =
+      "The run lock of this user belongs to another account; this run goes "
+      "on without it.\n";
+  const struct {
+    const char* name;
+    std::wstring descriptor;  // of the object the test makes first
+    bool held;                // the test holds it during the run
+    std::string line;         // printed after the echo
+  } rows[] = {
+      {"owned by everyone", L"O:WDD:P(A;;GA;;;WD)", true, foreign},
+      {"owned by an unknown account", L"O:S-1-5-21-1-2-3-4242D:P(A;;GA;;;WD)",
+       true, foreign},
+      {"open to the system only", L"O:SYD:P(A;;GA;;;SY)", true,
+       "The run lock could not be created (error 5); this run goes on "
+       "without it.\n"},
+      {"owned by the system", L"O:SYD:P(A;;GA;;;WD)", false, ""},
+      {"owned by the user", L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")", false,
+       ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        row.descriptor.c_str(), SDDL_REVISION_1,
+        &attributes.lpSecurityDescriptor, nullptr));
+    const HANDLE squatter =
+        CreateMutexW(&attributes, row.held ? TRUE : FALSE, name.c_str());
+    const DWORD created = GetLastError();
+    LocalFree(attributes.lpSecurityDescriptor);
+    ASSERT_NE(squatter, nullptr);
+    ASSERT_NE(created, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    RunOptions options;
+    options.watch = [](RunningChild& child) {
+      PlayScript(child, {Write(L"QUIT")});
+    };
+    const auto run = RunProgram(Program() + L" /taskid=7", options);
+    if (row.held) ReleaseMutex(squatter);
+    CloseHandle(squatter);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 1u) << Visible(out);  // "QUIT": as usual
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(
+        out.find("Argument #0 is -TaskID set to '7'\n" + row.line + kLoading),
+        std::string::npos)
+        << Visible(out);
+    EXPECT_EQ(out.find("waiting"), std::string::npos) << Visible(out);
+  }
 }
 
 TEST_F(ProgressTest, CommandLineIsStoredExactlyAsTyped) {
