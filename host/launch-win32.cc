@@ -116,7 +116,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
   HRESULT status =
       ulvex::System().CLSIDFromProgID(L"Excel.Application", &classId);
   if (FAILED(status)) {
-    printf("CLSIDFromProgID() failed:0x%08lx",
+    printf("CLSIDFromProgID() failed:0x%08lx\n",
            static_cast<unsigned long>(status));
     fflush(stdout);
     return LaunchOutcome::Ended;

@@ -8,6 +8,14 @@ namespace option {
 
 namespace {
 
+void WritePlain(MessageStream stream, const char* text) {
+  FILE* file = stream == MessageStream::Output ? stdout : stderr;
+  fputs(text, file);
+  fflush(file);
+}
+
+MessageWriter messageWriter = WritePlain;
+
 // The quoted option goes to standard output and the pieces around it to
 // standard error, as users of the program have always seen it. Each piece
 // is flushed as it is written: a redirected stderr is buffered too, and
@@ -16,15 +24,16 @@ namespace {
 void PrintSplitMessage(const char* before, const char* text,
                        const char* after) {
   fflush(stdout);
-  fputs(before, stderr);
-  fflush(stderr);
-  fputs(text ? text : "", stdout);
-  fflush(stdout);
-  fputs(after, stderr);
-  fflush(stderr);
+  messageWriter(MessageStream::Error, before);
+  messageWriter(MessageStream::Output, text ? text : "");
+  messageWriter(MessageStream::Error, after);
 }
 
 }  // namespace
+
+void SetMessageWriter(MessageWriter writer) {
+  messageWriter = writer != nullptr ? writer : WritePlain;
+}
 
 ArgVerdict rejectUnknown(const ParsedOption& candidate, bool printErrors) {
   if (printErrors) PrintSplitMessage("Unknown option '", candidate.text, "'\n");

@@ -42,6 +42,17 @@ constexpr int32_t SlotValidate = 9;
 constexpr int32_t SlotSend = 10;
 constexpr int32_t SlotQuitOk = 11;
 
+/// Where a piece of an argument check's message goes.
+enum class MessageStream { Output, Error };
+
+/// Writes one piece of a message (UTF-8 text, as the arguments are) to its
+/// stream and flushes it.
+using MessageWriter = void (*)(MessageStream stream, const char* text);
+
+/// Sets the writer of the argument checks' messages; null restores the
+/// plain one, which writes the bytes as they are through C stdio.
+void SetMessageWriter(MessageWriter writer);
+
 /// Rejects every candidate; prints "Unknown option '<text>'" when asked.
 ArgVerdict rejectUnknown(const ParsedOption& candidate, bool printErrors);
 /// Accepts whatever value candidate the scan offers.

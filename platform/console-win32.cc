@@ -6,62 +6,124 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "platform/console.h"
 
 namespace {
 
-bool OutputIsConsole() {
+// NOTE: WriteConsoleW takes its text through a heap of 64 KB shared by the
+// process's console calls on older systems, and fails with
+// ERROR_NOT_ENOUGH_MEMORY past what is free there: write in pieces.
+constexpr size_t kConsolePieceUnits = 8192;
+
+bool IsConsole(HANDLE handle) {
   DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+         GetConsoleMode(handle, &mode) != 0;
 }
 
-UINT OutputCodePage() {
-  if (OutputIsConsole()) {
-    const UINT consoleCodePage = GetConsoleOutputCP();
-    if (consoleCodePage != 0) return consoleCodePage;
+std::wstring WideFromUtf8(const char* text, size_t length) {
+  std::wstring wide;
+  if (length == 0 || length > static_cast<size_t>(INT_MAX)) return wide;
+  const int count = static_cast<int>(length);
+  const int needed = MultiByteToWideChar(CP_UTF8, 0, text, count, nullptr, 0);
+  if (needed <= 0) return wide;
+  wide.resize(static_cast<size_t>(needed));
+  const int written =
+      MultiByteToWideChar(CP_UTF8, 0, text, count, &wide[0], needed);
+  wide.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return wide;
+}
+
+// The ANSI code page's bytes for text, "?" for every character it lacks:
+// a best-fit look-alike ("L" for "Ł") would show a word the text does not
+// hold.
+std::string AnsiFromWide(const wchar_t* text, size_t length) {
+  std::string bytes;
+  if (length == 0 || length > static_cast<size_t>(INT_MAX) / 4) return bytes;
+  const int count = static_cast<int>(length);
+  // NOTE: a UTF-8 ANSI code page takes neither the flag nor a default
+  // character (the call fails with them); it has every character anyway.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* unknown = utf8 ? nullptr : "?";
+  const int needed = WideCharToMultiByte(CP_ACP, flags, text, count, nullptr, 0,
+                                         unknown, nullptr);
+  if (needed <= 0) return bytes;
+  bytes.resize(static_cast<size_t>(needed));
+  const int written = WideCharToMultiByte(CP_ACP, flags, text, count, &bytes[0],
+                                          needed, unknown, nullptr);
+  bytes.resize(written > 0 ? static_cast<size_t>(written) : 0);
+  return bytes;
+}
+
+// Pieces never end between the two halves of a surrogate pair.
+size_t PieceLength(const wchar_t* text, size_t left) {
+  if (left <= kConsolePieceUnits) return left;
+  const wchar_t last = text[kConsolePieceUnits - 1];
+  return last >= 0xD800 && last <= 0xDBFF ? kConsolePieceUnits - 1
+                                          : kConsolePieceUnits;
+}
+
+void WriteToConsole(HANDLE console, const std::wstring& text) {
+  const wchar_t* at = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    DWORD written = 0;
+    if (!WriteConsoleW(console, at, static_cast<DWORD>(PieceLength(at, left)),
+                       &written, nullptr) ||
+        written == 0)
+      return;
+    at += written;
+    left -= written;
   }
-  return CP_ACP;
 }
 
-// NOTE: printf("%ls") in the C locale silently stops at the first character
-// above U+00FF, so wide text is converted here and written as bytes.
-void WriteWide(const wchar_t* text, int wideLength) {
-  const UINT codePage = OutputCodePage();
-  // Characters the code page lacks become its default character ("?").
-  const int byteCount = WideCharToMultiByte(codePage, 0, text, wideLength,
-                                            nullptr, 0, nullptr, nullptr);
-  if (byteCount <= 0) return;
-  std::vector<char> bytes(static_cast<size_t>(byteCount));
-  WideCharToMultiByte(codePage, 0, text, wideLength, bytes.data(), byteCount,
-                      nullptr, nullptr);
-  fwrite(bytes.data(), 1, bytes.size(), stdout);
+// Text to standard output or error: a console gets it whole, through
+// WriteConsoleW, after what the C runtime holds for it; a pipe or a
+// file gets the ANSI code page's bytes through the stream, in text mode as
+// before.
+void WriteWide(FILE* stream, DWORD standardHandle, const wchar_t* text,
+               size_t length) {
+  if (length == 0) return;
+  const HANDLE handle = GetStdHandle(standardHandle);
+  if (IsConsole(handle)) {
+    // Standard output and error may share the console.
+    fflush(stdout);
+    fflush(stream);
+    // A line end reaches the console as the C runtime's text mode writes
+    // it, carriage return first.
+    std::wstring lines;
+    lines.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+      if (text[i] == L'\n') lines += L'\r';
+      lines += text[i];
+    }
+    WriteToConsole(handle, lines);
+    return;
+  }
+  const std::string bytes = AnsiFromWide(text, length);
+  fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
 }  // namespace
 
 void WriteWideText(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return;
-  WriteWide(text, static_cast<int>(wcslen(text)));
+  if (text == nullptr) return;
+  WriteWide(stdout, STD_OUTPUT_HANDLE, text, wcslen(text));
 }
 
-void WriteAnsiText(const char* text, size_t length) {
-  if (text == nullptr || length == 0) return;
-  // The console shows its own code page, which may differ from the ANSI
-  // one (an OEM code page, or one set with chcp).
-  if (OutputIsConsole() && length <= static_cast<size_t>(INT_MAX)) {
-    const int count = static_cast<int>(length);
-    const int wideLength =
-        MultiByteToWideChar(CP_ACP, 0, text, count, nullptr, 0);
-    if (wideLength > 0) {
-      std::vector<wchar_t> wide(static_cast<size_t>(wideLength));
-      MultiByteToWideChar(CP_ACP, 0, text, count, wide.data(), wideLength);
-      WriteWide(wide.data(), wideLength);
-      return;
-    }
-  }
-  fwrite(text, 1, length, stdout);
+void WriteUtf8Text(const char* text, size_t length) {
+  if (text == nullptr) return;
+  const std::wstring wide = WideFromUtf8(text, length);
+  WriteWide(stdout, STD_OUTPUT_HANDLE, wide.data(), wide.size());
+}
+
+void WriteUtf8Error(const char* text, size_t length) {
+  if (text == nullptr) return;
+  const std::wstring wide = WideFromUtf8(text, length);
+  WriteWide(stderr, STD_ERROR_HANDLE, wide.data(), wide.size());
+  fflush(stderr);
 }
 
 void PrintWide(const wchar_t* format, ...) {

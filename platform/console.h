@@ -1,19 +1,23 @@
-// Console output conventions shared by every part of the run. All output
-// goes through C stdio (printf for formatted text, fwrite for the usage
-// stream), so the two writers keep program order on standard output.
+// Console output conventions shared by every part of the run. Plain ASCII
+// text goes through C stdio (printf, fwrite). Text that may hold any
+// character goes through the writers below: to a console whole, through
+// WriteConsoleW; to a pipe or a file as bytes of the ANSI code page, each
+// character the code page lacks as "?".
 #pragma once
 
 #include <cstddef>
 
-/// Writes wide text to standard output, converted to the console's code
-/// page (or the ANSI code page when output is redirected). Characters the
-/// code page cannot show are replaced; the text is never cut short.
+/// Writes wide text to standard output: to a console as it is, to a pipe or
+/// file in the ANSI code page (characters it lacks become "?", never a
+/// look-alike). Buffered standard output goes first, so order is kept.
 void WriteWideText(const wchar_t* text);
 
-/// Writes narrow text of the ANSI code page: to a console through the
-/// console's code page (as WriteWideText does), to a pipe or file as the
-/// bytes they are.
-void WriteAnsiText(const char* text, size_t length);
+/// Writes UTF-8 text to standard output, as WriteWideText does.
+void WriteUtf8Text(const char* text, size_t length);
+
+/// Writes UTF-8 text to standard error, as WriteWideText does to standard
+/// output, and flushes it.
+void WriteUtf8Error(const char* text, size_t length);
 
 /// printf-style, wide format and arguments, written as WriteWideText does.
 void PrintWide(const wchar_t* format, ...);

@@ -8,6 +8,6 @@ void EchoOptions(const option::ParsedOption* records, int32_t storedCount,
                  int32_t restCount, const char* const* restElements) {
   const std::string echo =
       FormatEcho(records, storedCount, restCount, restElements, LineEnd);
-  // The switches' values are ANSI text, as the C runtime gave them.
-  WriteAnsiText(echo.data(), echo.size());
+  // The switches' values are UTF-8, as the command line was split.
+  WriteUtf8Text(echo.data(), echo.size());
 }

@@ -6,3 +6,6 @@ extern const char* LineEnd;
 
 /// Sets LineEnd for the run: "<br>" when html is true, "\n" otherwise.
 void SetLineEnd(bool html);
+
+/// Prints LineEnd and flushes: ends the line the run printed last.
+void PrintLineEnd();

@@ -18,6 +18,7 @@
 #include "option/usage.h"
 #include "platform/console.h"
 #include "platform/system_library.h"
+#include "runner/arguments.h"
 #include "runner/banner.h"
 #include "runner/echo.h"
 #include "runner/interrupt.h"
@@ -75,10 +76,15 @@ bool SlotPresent(const std::vector<option::ParsedOption>& slots, int slot) {
 
 // The whole run, from the command line to the add-in's final text; returns
 // the status.
-int Run(int argc, char** argv) {
-  const int count = argc > 0 ? argc - 1 : 0;
-  const char** elements =
-      count > 0 ? const_cast<const char**>(argv + 1) : nullptr;
+int Run() {
+  option::SetMessageWriter(WriteParseMessage);
+  // The texts live until the process ends: the parse results point into
+  // them.
+  const std::vector<std::string> arguments = ReadArguments();
+  std::vector<const char*> argumentElements =
+      ElementsAfterProgramName(arguments);
+  const int count = static_cast<int>(argumentElements.size());
+  const char** elements = count > 0 ? argumentElements.data() : nullptr;
 
   option::Stats stats;
   stats.tally(option::OptionTable, count, elements, 1);
@@ -154,11 +160,17 @@ int Run(int argc, char** argv) {
   std::wstring finalText;
   switch (watch.Follow(excel.hostProcess.get(), finalText)) {
     case MonitorOutcome::Finished:
+      // The add-in's final text is the run's last line: a log that the
+      // next run appends to goes on at the start of a line.
+      PrintLineEnd();
       break;
     case MonitorOutcome::Interrupted:
       return EndInterruptedRun();
     case MonitorOutcome::Failed:
+      ForgetHost();
+      return kExitFailure;
     case MonitorOutcome::HostEnded:
+      PrintLineEnd();
       ForgetHost();
       return kExitFailure;
   }
@@ -182,10 +194,10 @@ int EndRun(int status) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main() {
   RestrictDllSearchToSystemFolder();
   InstallInterruptHandler();
   SetBeforeNoObjectExit(StopWatchThreads);
   std::set_new_handler(OutOfMemory);
-  return EndRun(Run(argc, argv));
+  return EndRun(Run());
 }

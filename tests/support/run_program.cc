@@ -124,7 +124,8 @@ ProgramRun RunProgram(const std::wstring& commandLine,
   line.push_back(L'\0');
   PROCESS_INFORMATION process{};
   const BOOL created = CreateProcessW(
-      nullptr, line.data(), nullptr, nullptr, TRUE,
+      options.application.empty() ? nullptr : options.application.c_str(),
+      line.data(), nullptr, nullptr, TRUE,
       CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, environment.data(),
       options.workingDir.empty() ? nullptr : options.workingDir.c_str(),
       &startup, &process);
@@ -169,6 +170,67 @@ ProgramRun RunProgram(const std::wstring& commandLine,
   return run;
 }
 
+ConsoleRun RunInConsole(const std::wstring& commandLine, DWORD timeoutMs) {
+  ConsoleRun run;
+  // AllocConsole points this process's standard handles at the console;
+  // they are put back afterwards.
+  const DWORD kStandard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE,
+                             STD_ERROR_HANDLE};
+  HANDLE saved[3];
+  for (int i = 0; i < 3; ++i) saved[i] = GetStdHandle(kStandard[i]);
+  FreeConsole();
+  if (!AllocConsole()) return run;
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  const HANDLE screen = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    &inherit, OPEN_EXISTING, 0, nullptr);
+  const HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
+  run.consoleMade = screen != INVALID_HANDLE_VALUE;
+  if (run.consoleMade) {
+    // Room for the whole run, so that nothing scrolls out of the buffer.
+    SetConsoleScreenBufferSize(screen, COORD{160, 400});
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = screen;
+    startup.hStdError = screen;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    PROCESS_INFORMATION process{};
+    run.started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                 0, nullptr, nullptr, &startup, &process) != 0;
+    if (run.started) {
+      CloseHandle(process.hThread);
+      if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 255);
+        WaitForSingleObject(process.hProcess, 5000);
+        run.timedOut = true;
+      }
+      GetExitCodeProcess(process.hProcess, &run.exitCode);
+      CloseHandle(process.hProcess);
+    }
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    GetConsoleScreenBufferInfo(screen, &info);
+    std::vector<wchar_t> row(static_cast<size_t>(info.dwSize.X));
+    for (SHORT y = 0; y <= info.dwCursorPosition.Y; ++y) {
+      DWORD read = 0;
+      ReadConsoleOutputCharacterW(screen, row.data(), info.dwSize.X,
+                                  COORD{0, y}, &read);
+      std::wstring text(row.data(), read);
+      text.erase(text.find_last_not_of(L' ') + 1);
+      run.screen += text + L"\n";
+    }
+    CloseHandle(screen);
+  }
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  FreeConsole();
+  for (int i = 0; i < 3; ++i) SetStdHandle(kStandard[i], saved[i]);
+  return run;
+}
+
 std::wstring BinFolder() {
   wchar_t path[MAX_PATH * 4] = {};
   GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
@@ -201,12 +263,13 @@ std::string Lines(std::string text) {
 
 std::string AnsiBytes(const std::wstring& text) {
   if (text.empty()) return {};
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                          nullptr, 0, nullptr, nullptr);
+  const int size = WideCharToMultiByte(
+      CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+      nullptr, 0, "?", nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                      &bytes[0], size, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(),
+                      static_cast<int>(text.size()), &bytes[0], size, "?",
+                      nullptr);
   return bytes;
 }
 

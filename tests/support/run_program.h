@@ -54,6 +54,9 @@ struct RunOptions {
   std::map<std::wstring, std::wstring> setEnv;
   std::map<std::wstring, bool> unsetEnv;
   std::wstring workingDir;
+  /// The program to start; when empty, the command line names it. Given,
+  /// the command line may be anything, its first word included.
+  std::wstring application;
   /// Gives stderr the very handle of stdout, as "> log 2>&1" does: all the
   /// child writes then lands in ProgramRun::out, in the order it reached
   /// the handle, and ProgramRun::err stays empty.
@@ -73,6 +76,20 @@ struct RunOptions {
 ProgramRun RunProgram(const std::wstring& commandLine,
                       const RunOptions& options = RunOptions());
 
+/// What a program left on a console.
+struct ConsoleRun {
+  bool consoleMade = false;  ///< this process could make a console
+  bool started = false;
+  bool timedOut = false;
+  DWORD exitCode = 0;
+  std::wstring screen;  ///< the console's rows, blanks cut, each with "\n"
+};
+
+/// Runs commandLine with a console of this process's own (made for the run
+/// and let go after it) as its standard output and error, standard input
+/// being NUL, and reads back what the console shows.
+ConsoleRun RunInConsole(const std::wstring& commandLine, DWORD timeoutMs);
+
 /// The folder that holds the running test program (and the build's .exe
 /// files).
 std::wstring BinFolder();
@@ -89,7 +106,8 @@ bool SendConsoleControl(HANDLE process, DWORD event);
 /// "\n" it writes reaches the pipe as "\r\n"; this turns them back.
 std::string Lines(std::string text);
 
-/// Wide text as the program writes it to a pipe: the ANSI code page.
+/// Wide text as the program writes it to a pipe: the ANSI code page, "?"
+/// for each character it lacks.
 std::string AnsiBytes(const std::wstring& text);
 
 /// A monotonic clock in milliseconds, for benchmarks.

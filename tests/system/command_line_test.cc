@@ -3,6 +3,7 @@
 // on the real program's stdout, stderr and exit status.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 namespace {
 
+using ulvex_test::BinFolder;
 using ulvex_test::Lines;
 using ulvex_test::QuotedProgramPath;
 using ulvex_test::RunOptions;
@@ -112,6 +114,10 @@ TEST(CommandLineTest, ParseErrorsPrintTheCheckMessageAndHints) {
        "Unknown option 'Auto'\n"},
       {"/auto /taskid", "/taskid", "Option '' requires an argument\n",
        "Option '/taskid' requires an argument\n"},
+      // The quoted switch in the ANSI code page (1252): "?" for what it
+      // lacks, the same bytes as ever for what it has.
+      {"/\xCE\xA9x", "?x", "Unknown option ''\n", "Unknown option '?x'\n"},
+      {"/\xC3\xA9", "\xE9", "Unknown option ''\n", "Unknown option '\xE9'\n"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.arguments);
@@ -142,6 +148,9 @@ TEST(CommandLineTest, MissingTaskIdEndsTheRun) {
       {"/auto x /taskid=1", "\n"},
       {"-- /taskid=1", "\n"},
       {"/auto=1 - /taskid=1", "\n"},
+      // A fullwidth solidus (U+FF0F) is no switch prefix: an argument.
+      {"\xEF\xBC\x8Ftaskid=7", "\n"},
+      {"/html \xEF\xBC\x8Ftaskid=7", "<br>"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.arguments);
@@ -238,6 +247,22 @@ TEST(CommandLineTest, EchoOfParameterValues) {
        "<br>",
        {"Argument #0 is -TaskID set to ''",
         "Argument #1 is -HTML output enabled"}},
+      // On a pipe, in the ANSI code page (1252): "?" for each character it
+      // lacks, never a look-alike ("Lódz"), and the same bytes as ever for
+      // the characters it has.
+      {"/taskid=\xC5\x81\xC3\xB3"
+       "d\xC5\xBA /p1=\xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
+       "/p2=\xE6\x9D\xB1\xE4\xBA\xAC /p3=caf\xC3\xA9 "
+       "\xEF\xBC\x8Ftaskid=7",
+       "\n",
+       {"Argument #0 is -TaskID set to '?\xF3"
+        "d?'",
+        "Argument #1 is -Task Parameter with optional argument '?????"
+        "'",
+        "Argument #2 is -Task Parameter with optional argument '??"
+        "'",
+        "Argument #3 is -Task Parameter with optional argument 'caf\xE9'",
+        "Non-option argument #0 is ?taskid=7"}},
   });
 }
 
@@ -267,6 +292,103 @@ TEST(CommandLineTest, EchoOfNonOptionArguments) {
        {"Argument #0 is -TaskID set to '7'", "Argument #1 is -Auto enabled",
         "Non-option argument #0 is x", "Non-option argument #1 is /html"}},
   });
+}
+
+// The argument lists ArgvFixture prints: its C runtime's argv ("crt") and
+// the program's split of its wide command line ("split"), each argument as
+// <bytes>[<UTF-8 text>].
+std::vector<std::string> ReadList(std::istringstream& in,
+                                  const std::string& name) {
+  std::vector<std::string> arguments;
+  std::string word;
+  size_t count = 0;
+  if (!(in >> word >> count) || word != name) return {"<no " + name + ">"};
+  in.get();
+  for (size_t i = 0; i < count; ++i) {
+    size_t length = 0;
+    if (!(in >> length) || in.get() != '[') return {"<cut>"};
+    std::string argument(length, '\0');
+    in.read(&argument[0], static_cast<std::streamsize>(length));
+    arguments.push_back(argument);
+    in.ignore(2);  // "]\n"
+  }
+  return arguments;
+}
+
+// Wine's own msvcrt.dll, which a program's argv comes from under Wine.
+bool RunningOnWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr &&
+         GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Every command line gives the program the arguments the C runtime gave it
+// before it read its wide command line: the fixture is linked as the
+// program is and prints both.
+TEST(CommandLineTest, ArgumentsAreSplitAsTheCRuntimeSplitsThem) {
+  using Arguments = std::vector<std::string>;
+  const struct {
+    const wchar_t* line;
+    // Where Wine's msvcrt.dll splits otherwise than Windows' own: Wine's
+    // argv, and the split that Windows' msvcrt.dll gives and the program
+    // keeps. Wine reads the program name by the rules of the other
+    // arguments, and "" inside a quoted part as the runtimes since 2008
+    // do, as a quote that leaves the part open.
+    Arguments wineArgv = {};
+    Arguments windowsArgv = {};
+  } rows[] = {
+      {L"prog a b c"},
+      {L"prog \"a b\" c"},
+      {L"prog a\tb\t\tc"},
+      {L"prog   a   "},
+      {L"prog"},
+      {L"prog    "},
+      {L"prog a\\\\b c\\"},
+      {L"prog a\\\"b"},
+      {L"prog a\\\\\"b c\""},
+      {L"prog a\\\\\\\"b c"},
+      {L"prog \"a\\\\\" b"},
+      {L"prog \\\\\\\\\"a b\""},
+      {L"prog \"a\\\" b\""},
+      {L"prog \"C:\\dir\\\\\" x"},
+      {L"prog \"\""},
+      {L"prog \"\" \"\""},
+      {L"prog a \"\" b"},
+      {L"prog a \""},
+      {L"prog \"a\"\"b\" c", {"prog", "a\"b", "c"}, {"prog", "a\"b c"}},
+      {L"prog \"a\"\" b\"", {"prog", "a\" b"}, {"prog", "a\"", "b"}},
+      {L"prog \"\"\"a b\"\"\"", {"prog", "\"a b\""}, {"prog", "\"a", "b\""}},
+      {L"prog a\"\"b"},
+      {L"prog \"a b"},
+      {L"prog a\"b c\"d e"},
+      {L"\"C:\\my dir\\prog.exe\" a"},
+      {L"\"C:\\x\\\"y z", {"C:\\x\"y z"}, {"C:\\x\\", "y", "z"}},
+      {L"\"pro\"gram a", {"program", "a"}, {"pro", "gram", "a"}},
+      {L"pro\"gram a\" b", {"program a", "b"}, {"pro\"gram", "a b"}},
+      {L"C:\\dir\\prog.exe\ta"},
+      {L"\"prog"},
+      {L"\"\" a"},
+      {L"prog *.exe ?"},
+      {L"prog /taskid=\u00e9t\u00e9 \"\u00c4 \u00df\""},
+  };
+  const bool wine = RunningOnWine();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(ulvex_test::Narrow(row.line));
+    RunOptions options;
+    options.application = BinFolder() + L"\\ArgvFixture.exe";
+    const ulvex_test::ProgramRun run = RunProgram(row.line, options);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0u);
+    std::istringstream out(Lines(run.out));
+    const Arguments runtime = ReadList(out, "crt");
+    const Arguments split = ReadList(out, "split");
+    if (wine && !row.wineArgv.empty()) {
+      EXPECT_EQ(runtime, row.wineArgv) << run.out;
+      EXPECT_EQ(split, row.windowsArgv) << run.out;
+    } else {
+      EXPECT_EQ(split, runtime) << run.out;
+    }
+  }
 }
 
 }  // namespace

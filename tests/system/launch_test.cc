@@ -32,6 +32,12 @@ const char kLoading[] = "Loading Application";
 constexpr DWORD kRunLimitMs = 60000;
 constexpr DWORD kHostExitMs = 10000;
 
+// A last line and the line end that ends the run's output.
+std::string Ended(const std::string& lastLine,
+                  const std::string& lineEnd = "\n") {
+  return lastLine + lineEnd;
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -105,6 +111,7 @@ struct Scenario {
   bool writeQuitWhenLoading;  // the test ends the task itself
   std::wstring folderName = L"launch";  // part of the install folder's name
   const wchar_t* timeLimit = nullptr;   // ULVEX_TIME_LIMIT; null: unset
+  std::wstring arguments = L"/taskid=7";
 };
 
 const std::string kVisible = "PUT Visible VT_I4 1";
@@ -170,7 +177,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"version 13: file validation set",
@@ -182,7 +189,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"version 12: no file validation",
@@ -194,7 +201,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        withoutValidation,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"no CurVer: no file validation",
@@ -206,7 +213,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        withoutValidation,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"non-numeric version: no file validation",
@@ -218,7 +225,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        withoutValidation,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"another QUIT text: status 1",
@@ -230,7 +237,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {},
-       kFailure,
+       Ended(kFailure),
        true,
        false},
       {"QUIT alone: status 1",
@@ -242,7 +249,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {},
-       "QUIT",
+       Ended("QUIT"),
        true,
        false},
       {"read-only workbook and StackTrace.txt",
@@ -254,7 +261,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"writable StackTrace.txt left alone",
@@ -266,7 +273,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"host refuses FileValidation: the launch goes on",
@@ -278,7 +285,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        withoutValidation,
        {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""}},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"host fails WindowState: the launch goes on",
@@ -290,7 +297,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {{invokeFailed + "WindowState\"=", ") failed w/ err0x80020009"}},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"failed Open ends the run, the host left as it is",
@@ -328,7 +335,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        withoutHwnd,
        {{untied, ""}},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"host ends after a message: status 1",
@@ -340,7 +347,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {},
-       hostEnded,
+       Ended(hostEnded),
        true,
        false},
       {"host ends without any text: status 1",
@@ -352,7 +359,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {},
-       hostEnded,
+       Ended(hostEnded),
        true,
        false},
       {"host ends right after the success text: status 0",
@@ -364,7 +371,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false},
       {"host quits right after a failure text: status 1",
@@ -376,7 +383,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {},
-       kFailure,
+       Ended(kFailure),
        true,
        false},
       {"host refuses Workbooks: status 1, nothing opened",
@@ -412,7 +419,7 @@ TEST(LaunchTest, HostScenarios) {
        0,
        allFive,
        {},
-       kSuccess,
+       Ended(kSuccess),
        true,
        false,
        L"\u0395\u03bb\u03bb\u03ac\u03b4\u03b1 Pr\u00fcfung \u6d4b\u8bd5"},
@@ -453,7 +460,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        {},
        {},
-       "CLSIDFromProgID() failed:0x800401f3",
+       Ended("CLSIDFromProgID() failed:0x800401f3"),
        false,
        false},
       {"class registered, no server",
@@ -469,6 +476,117 @@ TEST(LaunchTest, HostScenarios) {
        "NULL IDispatch passed to AutoWrap()\n",
        false,
        false},
+      // The switches are read from the command line as typed: a fullwidth
+      // solidus (U+FF0F) is no switch prefix, so there is no task ID.
+      {"U+FF0F taskid: no task ID, no host",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {{"Ulvex TaskID was not specified", ""}},
+       "Use /h parameter to display Ulvex command line help.\n",
+       false,
+       false,
+       L"launch",
+       nullptr,
+       L"\uff0ftaskid=7"},
+      // To a pipe, what the ANSI code page (1252) lacks is "?", never a
+      // look-alike; what it has is the same bytes as ever.
+      {"Polish, Greek and Chinese text on a pipe",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
+       "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
+       "d\xC5\xBA\nsleep 1000\nprogress " +
+           std::string(kSuccess) + "\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {{"Argument #0 is -TaskID set to '?\xF3"
+         "d?'",
+         ""},
+        {"Argument #1 is -Task Parameter with optional argument '?????"
+         "'",
+         ""},
+        {"Argument #2 is -Task Parameter with optional argument '??"
+         "'",
+         ""},
+        {"",
+         ":????? ?? ?\xF3"
+         "d?"}},
+       Ended(kSuccess),
+       true,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=\u0141\u00f3d\u017a /p1=\u0391\u03b8\u03ae\u03bd\u03b1 "
+       L"/p2=\u6771\u4eac"},
+      // Every ending ends with a line end, in HTML mode too: "<br>" for the
+      // program's own lines, "\n" for the other messages.
+      {"HTML: success",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       0,
+       allFive,
+       {},
+       Ended(kSuccess, "<br>"),
+       true,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7 /html"},
+      {"HTML: another QUIT text",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       Script(kFailure),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       Ended(kFailure, "<br>"),
+       true,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7 /html"},
+      {"HTML: host ends after a message",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "progress Working\nsleep 300\ncrash\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {},
+       Ended(hostEnded, "<br>"),
+       true,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7 /html"},
+      {"HTML: ProgID missing",
+       Registration::kNone,
+       L"",
+       Script(kSuccess),
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       {},
+       {},
+       Ended("CLSIDFromProgID() failed:0x800401f3"),
+       false,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7 /html"},
   };
 
   // A time limit that cannot be read: its line, status 1, no host started.
@@ -534,8 +652,8 @@ TEST(LaunchTest, HostScenarios) {
       };
     }
     const double started = ulvex_test::MillisecondsNow();
-    const auto run =
-        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    const auto run = RunProgram(
+        install.QuotedProgram() + L" " + scenario.arguments, options);
     const double runMs = ulvex_test::MillisecondsNow() - started;
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut);
@@ -550,7 +668,10 @@ TEST(LaunchTest, HostScenarios) {
     EXPECT_EQ(out.find(kLoading) != std::string::npos, scenario.monitorReached)
         << out;
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(out.find("\nVersion: 2.3.7\n"), std::string::npos) << out;
+    const std::string lineEnd =
+        scenario.arguments.find(L"/html") != std::wstring::npos ? "<br>" : "\n";
+    EXPECT_NE(out.find(lineEnd + "Version: 2.3.7" + lineEnd), std::string::npos)
+        << out;
     for (const auto& line : scenario.lines)
       EXPECT_TRUE(HasLine(out, line.first, line.second))
           << line.first << "..." << line.second << " in\n"
@@ -583,6 +704,64 @@ TEST(LaunchTest, HostScenarios) {
     ulvex_test::KillStandInHosts();
   }
   ulvex_test::UnregisterStandInHost();
+}
+
+// On a console every text arrives whole, whatever the console's code page:
+// the echo of the switches, the add-in's progress texts and the quoted
+// switch of a parse error.
+TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
+  HandoffKeyScope handoffKey;
+  InstallFolder install(L"console");
+  ASSERT_TRUE(install.AddProgram());
+  ASSERT_TRUE(install.AddProductExe());
+  const std::wstring workbook = install.File(L"App\\Ulvex");
+  ASSERT_TRUE(
+      install.WriteFile(L"App\\Ulvex",
+                        "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
+                        "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
+                        "d\xC5\xBA\nsleep 1000\nprogress " +
+                            std::string(kSuccess) + "\n"));
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  ASSERT_TRUE(
+      ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
+
+  const ulvex_test::ConsoleRun run = ulvex_test::RunInConsole(
+      install.QuotedProgram() +
+          L" /taskid=\u0141\u00f3d\u017a /p1=\u0391\u03b8\u03ae\u03bd\u03b1 "
+          L"/p2=\u6771\u4eac",
+      kRunLimitMs);
+  ASSERT_TRUE(run.consoleMade);
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  const std::string screen = Narrow(run.screen);
+  for (const wchar_t* text : {
+           L"\nArgument #0 is -TaskID set to '\u0141\u00f3d\u017a'\n",
+           L"\nArgument #1 is -Task Parameter with optional argument "
+           L"'\u0391\u03b8\u03ae\u03bd\u03b1'\n",
+           L"\nArgument #2 is -Task Parameter with optional argument "
+           L"'\u6771\u4eac'\n",
+           L":\u0391\u03b8\u03ae\u03bd\u03b1 \u6771\u4eac "
+           L"\u0141\u00f3d\u017a\n",
+       })
+    EXPECT_NE(run.screen.find(text), std::wstring::npos)
+        << Narrow(text) << " in\n"
+        << screen;
+  // The final text's line is ended: the cursor stands on an empty row.
+  EXPECT_TRUE(EndsWith(screen, Ended(kSuccess) + "\n")) << screen;
+  EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+  ulvex_test::KillStandInHosts();
+  ulvex_test::UnregisterStandInHost();
+
+  // A parse error: its pieces on standard error, the quoted switch on
+  // standard output, one console.
+  const ulvex_test::ConsoleRun rejected = ulvex_test::RunInConsole(
+      install.QuotedProgram() + L" /\u03a9x", kRunLimitMs);
+  ASSERT_TRUE(rejected.started);
+  EXPECT_EQ(rejected.exitCode, 1u);
+  EXPECT_NE(rejected.screen.find(L"Unknown option '\u03a9x'\n"),
+            std::wstring::npos)
+      << Narrow(rejected.screen);
 }
 
 // A run that was killed leaves its host running and the host's record
@@ -646,7 +825,7 @@ TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
     EXPECT_FALSE(run.timedOut);
     const std::string out = Lines(run.out);
     EXPECT_EQ(run.exitCode, 0u) << out;
-    EXPECT_TRUE(EndsWith(out, kSuccess)) << out;
+    EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
     EXPECT_EQ(run.err, "");
     const std::string line = "Ended Excel (process " +
                              std::to_string(processId) +
@@ -772,8 +951,8 @@ TEST(LaunchTest, TwoRunsOfOneUserTakeTurns) {
   const std::string secondOut = Lines(secondRun.out);
   EXPECT_EQ(firstRun.exitCode, 0u) << firstOut;
   EXPECT_EQ(secondRun.exitCode, 1u) << secondOut;
-  EXPECT_TRUE(EndsWith(firstOut, kSuccess)) << firstOut;
-  EXPECT_TRUE(EndsWith(secondOut, kFailure)) << secondOut;
+  EXPECT_TRUE(EndsWith(firstOut, Ended(kSuccess))) << firstOut;
+  EXPECT_TRUE(EndsWith(secondOut, Ended(kFailure))) << secondOut;
   EXPECT_NE(firstOut.find("Task A working"), std::string::npos) << firstOut;
   EXPECT_EQ(firstOut.find("Task B"), std::string::npos) << firstOut;
   EXPECT_EQ(secondOut.find("Task A"), std::string::npos) << secondOut;
@@ -869,7 +1048,7 @@ TEST(LaunchTest, AStoppedRunsHostCannotHandTheNextRunItsSuccess) {
     EXPECT_FALSE(next.timedOut);
     const std::string nextOut = Lines(next.out);
     EXPECT_EQ(next.exitCode, 1u) << nextOut;
-    EXPECT_TRUE(EndsWith(nextOut, kFailure)) << nextOut;
+    EXPECT_TRUE(EndsWith(nextOut, Ended(kFailure))) << nextOut;
     EXPECT_EQ(nextOut.find(kSuccess), std::string::npos) << nextOut;
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
     ulvex_test::KillStandInHosts();

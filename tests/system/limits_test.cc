@@ -238,7 +238,7 @@ void ExpectEndAtLaunch(const ulvex_test::ProgramRun& run,
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.err, "");
   const std::string out = Lines(run.out);
-  const std::string end = echo + kNotRegistered;
+  const std::string end = echo + kNotRegistered + "\n";
   // From the line end before the header (the banner comes before it).
   const size_t header = out.find(kHeader);
   const size_t lead = end.find(kHeader);
