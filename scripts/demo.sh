@@ -70,7 +70,8 @@ wait $program
 status=$?
 ended=$(date +%s%N)
 set -e
-echo
+# The program ends its output with a line end; in HTML mode that is "<br>".
+if [ -n "$(tail -c 1 "$demo/run.out")" ]; then echo; fi
 elapsed_ms=$(( (ended - started) / 1000000 ))
 echo "Exit status: $status   (run time ${elapsed_ms} ms)"
 echo
