@@ -500,7 +500,7 @@ TEST(LaunchTest, HostScenarios) {
        L"Excel.Application.16",
        "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
        "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
-       "d\xC5\xBA\nsleep 1000\nprogress " +
+       "d\xC5\xBA\nsleep 200\nprogress " +
            std::string(kSuccess) + "\n",
        FileState::kWritable,
        FileState::kMissing,
@@ -719,7 +719,7 @@ TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
       install.WriteFile(L"App\\Ulvex",
                         "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
                         "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
-                        "d\xC5\xBA\nsleep 1000\nprogress " +
+                        "d\xC5\xBA\nsleep 200\nprogress " +
                             std::string(kSuccess) + "\n"));
   ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
   ASSERT_TRUE(
