@@ -251,6 +251,15 @@ DWORD WINAPI SessionWatch(void*) {
   }
 }
 
+// Claims the ending for the run's own thread. When an interruption's thread
+// has claimed it already, that thread writes the lines and ends the process:
+// this thread must not cut it short by leaving main, so it waits for that.
+void ClaimEndingForRunThread() {
+  int ending = kNobody;
+  if (!ender.compare_exchange_strong(ending, kRunThread) && ending == kHandler)
+    Sleep(INFINITE);
+}
+
 DWORD WINAPI TimeLimitWatch(void*) {
   const ULONGLONG now = GetTickCount64();
   const ULONGLONG deadline = startTick + limitMs;
@@ -278,21 +287,20 @@ void InstallInterruptHandler() {
 }
 
 bool WatchTimeLimit() {
-  wchar_t value[64];
+  constexpr wchar_t kVariable[] = L"ULVEX_TIME_LIMIT";
+  constexpr DWORD kValueChars = 64;
+  wchar_t value[kValueChars];
   SetLastError(ERROR_SUCCESS);
-  const DWORD length = GetEnvironmentVariableW(L"ULVEX_TIME_LIMIT", value,
-                                               sizeof value / sizeof *value);
+  const DWORD length = GetEnvironmentVariableW(kVariable, value, kValueChars);
   if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return true;
   unsigned long seconds = 0;
-  if (length >= sizeof value / sizeof *value ||
-      !ParseTimeLimit(value, seconds)) {
+  if (length >= kValueChars || !ParseTimeLimit(value, seconds)) {
     printf("%s='", kTimeLimitVariable);
-    if (length < sizeof value / sizeof *value) {
+    if (length < kValueChars) {
       WriteWideText(value);
     } else {
       std::wstring whole(length, L'\0');
-      const DWORD got =
-          GetEnvironmentVariableW(L"ULVEX_TIME_LIMIT", &whole[0], length);
+      const DWORD got = GetEnvironmentVariableW(kVariable, &whole[0], length);
       whole.resize(got < length ? got : 0);
       WriteWideText(whole.c_str());
     }
@@ -320,9 +328,7 @@ void WatchSessionEnd() {
 void StopWatchThreads() {
   if (interruptEvent == nullptr) return;
   // An interruption that comes now finds the run ending in order.
-  int ending = kNobody;
-  if (!ender.compare_exchange_strong(ending, kRunThread) && ending == kHandler)
-    Sleep(INFINITE);
+  ClaimEndingForRunThread();
   SetEvent(orderlyEnding);
   SetEvent(threadsStop);
   HANDLE threads[2];
@@ -337,11 +343,7 @@ HANDLE InterruptEvent() { return interruptEvent; }
 bool Interrupted() { return interruptKind.load() != kNotInterrupted; }
 
 int EndInterruptedRun() {
-  int ending = kNobody;
-  // The interruption's thread is ending the run: its lines must not be cut
-  // short by this thread's exit, and it ends the process.
-  if (!ender.compare_exchange_strong(ending, kRunThread) && ending == kHandler)
-    Sleep(INFINITE);
+  ClaimEndingForRunThread();
   if (interruptEvent != nullptr) SetEvent(orderlyEnding);
   if (!reported.exchange(true)) {
     char text[kEndingTextSize] = "";
