@@ -49,13 +49,15 @@ HANDLE OpenLockFile(DWORD& error) {
   if (folder.empty()) return INVALID_HANDLE_VALUE;
   for (const wchar_t* sub : kLockFolders)
     CreateDirectoryW((folder + sub).c_str(), nullptr);  // may exist
-  // NOTE: every run opens the file with full sharing; only the byte-range
-  // lock excludes. A locked range is released by the system when the
-  // process that holds it ends, however it ends.
+  // NOTE: every run opens the file shared for reading and writing; only
+  // the byte-range lock excludes. A locked range is released by the system
+  // when the process that holds it ends, however it ends. Not shared for
+  // deleting: a file deleted while locked could be made anew beside it
+  // (POSIX delete semantics), and a second run would lock that one.
   const HANDLE file =
       CreateFileW((folder + kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) error = GetLastError();
   return file;
 }
