@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host_identity.h"
 #include "host/host_record.h"
 #include "platform/console.h"
 #include "platform/win_resource.h"
@@ -127,6 +128,38 @@ DWORD EndProcess(HANDLE process, DWORD processId) {
   }
 }
 
+// Says that the recorded process was not ended, and why; the record goes.
+void PrintLeftAlone(DWORD processId, HostCheck check, DWORD error,
+                    const char* lineEnd) {
+  const unsigned long id = processId;
+  const char* why = nullptr;
+  switch (check) {
+    case HostCheck::OtherProgram:
+      why = "its program is not the registered Excel";
+      break;
+    case HostCheck::OtherSession:
+      why = "it runs in another session";
+      break;
+    case HostCheck::OtherUser:
+      why = "it runs as another user";
+      break;
+    default:
+      break;
+  }
+  if (why != nullptr)
+    printf(
+        "Process %lu, named by an earlier run's record of Excel, was left "
+        "running (%s); the record was removed.%s",
+        id, why, lineEnd);
+  else
+    printf(
+        "Process %lu, named by an earlier run's record of Excel, was left "
+        "running (it could not be checked: error %lu); the record was "
+        "removed.%s",
+        id, static_cast<unsigned long>(error), lineEnd);
+  FlushOutput();
+}
+
 }  // namespace
 
 void RecordHost(HANDLE hostProcess) {
@@ -183,6 +216,15 @@ bool EndLeftoverHost(const char* lineEnd) {
   }
   ulvex::UniqueHandle host(OpenRecordedHost(recorded));
   if (!host) {
+    ForgetHost();
+    return true;
+  }
+  // Any process of the user can write the record: only the registered
+  // host, of this session and user, is ended.
+  DWORD checkError = 0;
+  const HostCheck check = CheckHostProcess(host.get(), checkError);
+  if (check != HostCheck::Host) {
+    PrintLeftAlone(recorded.processId, check, checkError, lineEnd);
     ForgetHost();
     return true;
   }

@@ -29,10 +29,13 @@ void RecordHost(HANDLE hostProcess);
 void ForgetHost();
 
 /// Looks at the record an earlier run of this user left. When it names a
-/// process that still runs with the recorded creation time (and image), it
-/// ends that process, waits for its end (at most 5 s), prints a line ended
-/// by lineEnd and removes the record. A record of a process that is gone or
-/// is another one, and one whose data is not as written, is removed
-/// silently. Returns false only when that host still runs and could not be
-/// ended; its line is printed and the record kept.
+/// process that still runs with the recorded creation time (and image), and
+/// that process is the registered host in this session as this user
+/// (host/host_identity.h), it ends that process, waits for its end (at most
+/// 5 s), prints a line ended by lineEnd and removes the record; any other
+/// such process is left running and the record removed, with a line that
+/// says why. A record of a process that is gone or is another one, and one
+/// whose data is not as written, is removed silently. Returns false only when
+/// that host still runs and could not be ended; its line is printed and the
+/// record kept.
 bool EndLeftoverHost(const char* lineEnd);

@@ -6,6 +6,7 @@
 #include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
+#include "host/host_identity.h"
 #include "host/host_job.h"
 #include "host/host_record.h"
 #include "host/launch.h"
@@ -75,22 +76,36 @@ HWND ReadHostWindow(IDispatch* application) {
 // The process that owns window, opened to be tied to the run and to wait
 // for its end; null when it cannot be had. error is 0 when it was opened
 // with kHostProcessAccess, otherwise the reason why not (the process may
-// then still be opened to wait for its end).
+// then still be opened to wait for its end). Only the registered host of
+// this session and user is opened (host/host_identity.h).
 HANDLE OpenWindowProcess(HWND window, DWORD& error) {
   error = 0;
   if (window == nullptr) return nullptr;
   DWORD processId = 0;
   ulvex::System().GetWindowThreadProcessId(window, &processId);
   if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
-  HANDLE process = OpenProcess(kHostProcessAccess, FALSE, processId);
-  if (process != nullptr) return process;
-  error = GetLastError();
-  // A host that refuses the access to tie it is still watched and, where
-  // the system allows the query, recorded.
-  process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                        processId);
-  if (process != nullptr) return process;
-  return OpenProcess(SYNCHRONIZE, FALSE, processId);
+  ulvex::UniqueHandle process(
+      OpenProcess(kHostProcessAccess, FALSE, processId));
+  if (!process) {
+    error = GetLastError();
+    // A host that refuses the access to tie it is still watched and
+    // recorded; one that cannot even be queried cannot be checked.
+    process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                              FALSE, processId));
+    if (!process) return nullptr;
+  }
+  // NOTE: a host in another session (a DCOM identity, a run in session 0)
+  // names a window that this session looks up as another process's.
+  // Anything but the registered host of this session and user is left
+  // alone; the line names ERROR_INVALID_WINDOW_HANDLE.
+  DWORD checkError = 0;
+  const HostCheck check = CheckHostProcess(process.get(), checkError);
+  if (check != HostCheck::Host) {
+    error = check == HostCheck::Unchecked ? checkError
+                                          : ERROR_INVALID_WINDOW_HANDLE;
+    return nullptr;
+  }
+  return process.release();
 }
 
 // The add-in workbook is opened read-only on disk so that the host never

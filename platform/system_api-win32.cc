@@ -45,6 +45,7 @@ SystemApi Bind() {
   ole32(api.CLSIDFromProgID, "CLSIDFromProgID");
   ole32(api.CoCreateInstance, "CoCreateInstance");
   ole32(api.CoRegisterMessageFilter, "CoRegisterMessageFilter");
+  ole32(api.CoTaskMemFree, "CoTaskMemFree");
   const Binder oleaut32(L"oleaut32.dll", "oleaut32.dll");
   oleaut32(api.SysAllocString, "SysAllocString");
   oleaut32(api.SysFreeString, "SysFreeString");
@@ -62,6 +63,8 @@ SystemApi Bind() {
   user32(api.RegisterClassExW, "RegisterClassExW");
   user32(api.CreateWindowExW, "CreateWindowExW");
   user32(api.DefWindowProcW, "DefWindowProcW");
+  const Binder shell32(L"shell32.dll", "shell32.dll");
+  shell32(api.SHGetKnownFolderPath, "SHGetKnownFolderPath");
   return api;
 }
 

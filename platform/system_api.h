@@ -1,4 +1,4 @@
-// The functions of ole32, oleaut32 and user32 that the program calls,
+// The functions of ole32, oleaut32, user32 and shell32 that the program calls,
 // bound at run time from the system folder. Through the import table these
 // DLLs, and the DLLs they import in turn, would be loaded before main, and
 // so before the DLL search is limited to the system folder
@@ -10,6 +10,7 @@
 // Needs <windows.h> first.
 #include <objbase.h>
 #include <oleauto.h>
+#include <shlobj.h>
 
 namespace ulvex {
 
@@ -20,6 +21,7 @@ struct SystemApi {
   decltype(&::CLSIDFromProgID) CLSIDFromProgID;
   decltype(&::CoCreateInstance) CoCreateInstance;
   decltype(&::CoRegisterMessageFilter) CoRegisterMessageFilter;
+  decltype(&::CoTaskMemFree) CoTaskMemFree;
   // oleaut32
   decltype(&::SysAllocString) SysAllocString;
   decltype(&::SysFreeString) SysFreeString;
@@ -37,6 +39,8 @@ struct SystemApi {
   decltype(&::RegisterClassExW) RegisterClassExW;
   decltype(&::CreateWindowExW) CreateWindowExW;
   decltype(&::DefWindowProcW) DefWindowProcW;
+  // shell32
+  decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
 };
 
 /// The functions, bound on first use. Should a system DLL or one of its

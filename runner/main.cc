@@ -127,7 +127,15 @@ int Run() {
   // Held until the run ends: nothing below may run beside another run of
   // the same user, which shares the hand-off key.
   RunLock lock;
-  if (lock.Acquire() == LockOutcome::Interrupted) return EndInterruptedRun();
+  switch (lock.Acquire()) {
+    case LockOutcome::Held:
+      break;
+    case LockOutcome::Interrupted:
+      return EndInterruptedRun();
+    case LockOutcome::Unavailable:
+      // Two runs on one hand-off key could hand each other results.
+      return kExitFailure;
+  }
 
   // An earlier run's host must not hand this run its result.
   if (!EndLeftoverHost(LineEnd)) return kExitFailure;

@@ -1,178 +1,132 @@
 #include <windows.h>
 
-#include "runner/run_lock.h"
-// Needs <windows.h> first.
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <cstdio>
 #include <string>
 
 #include "platform/console.h"
-#include "platform/win_resource.h"
+#include "platform/system_api.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
+#include "runner/run_lock.h"
 
 namespace {
 
-// The local system's SID, which may own any object.
-constexpr wchar_t kSystemSid[] = L"S-1-5-18";
+// The lock file, below the user's local application data folder.
+constexpr const wchar_t* kLockFolders[] = {L"\\Quennet",
+                                           L"\\Quennet\\UlvexCmdLine"};
+constexpr wchar_t kLockFile[] = L"\\Quennet\\UlvexCmdLine\\run.lock";
+// How often a waiting run tries the lock again.
+constexpr DWORD kRetryMs = 100;
 
-// The current user's SID as text; false (with the error) when it cannot be
-// had.
-bool UserSid(std::wstring& sid, DWORD& error) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    error = GetLastError();
-    return false;
-  }
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } buffer;
-  DWORD size = 0;
-  wchar_t* text = nullptr;
-  if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
-      ConvertSidToStringSidW(buffer.user.User.Sid, &text)) {
-    sid = text;
-    LocalFree(text);
-  } else {
-    error = GetLastError();
-  }
-  CloseHandle(token);
-  return !sid.empty();
+// The Win32 error of a failed HRESULT (the code itself when it is not one).
+DWORD ErrorOf(HRESULT status) {
+  return HRESULT_FACILITY(status) == FACILITY_WIN32
+             ? static_cast<DWORD>(HRESULT_CODE(status))
+             : static_cast<DWORD>(status);
 }
 
-// The owner of object as text; false (with the error) when it cannot be
-// read. An object without an owner gives "".
-bool OwnerSid(HANDLE object, std::wstring& owner, DWORD& error) {
-  PSID ownerSid = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  error = GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
-                          &ownerSid, nullptr, nullptr, nullptr, &descriptor);
-  if (error != ERROR_SUCCESS) return false;
-  wchar_t* text = nullptr;
-  if (ownerSid != nullptr && ConvertSidToStringSidW(ownerSid, &text)) {
-    owner = text;
-    LocalFree(text);
-  }
-  LocalFree(descriptor);
-  return true;
+// The user's own local application data folder (created with its
+// predefined security when missing). Only the user, the system and the
+// administrators may create anything in it, and every session of the user
+// (a scheduled task beside the desktop, an elevated run) finds the same
+// folder; empty, with the error, when it cannot be had.
+std::wstring LocalAppDataFolder(DWORD& error) {
+  PWSTR path = nullptr;
+  const HRESULT status = ulvex::System().SHGetKnownFolderPath(
+      FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, &path);
+  std::wstring folder;
+  if (SUCCEEDED(status) && path != nullptr) folder = path;
+  ulvex::System().CoTaskMemFree(path);  // null is allowed
+  if (folder.empty())
+    error = FAILED(status) ? ErrorOf(status) : ERROR_PATH_NOT_FOUND;
+  return folder;
 }
 
-// Why a run has no lock, or none.
-enum class LockFault { None, NotCreated, OwnerUnknown, ForeignOwner };
+// Opens (creating it and its folders when needed) the lock file; an invalid
+// handle, with the error, when it cannot be had.
+HANDLE OpenLockFile(DWORD& error) {
+  const std::wstring folder = LocalAppDataFolder(error);
+  if (folder.empty()) return INVALID_HANDLE_VALUE;
+  for (const wchar_t* sub : kLockFolders)
+    CreateDirectoryW((folder + sub).c_str(), nullptr);  // may exist
+  // NOTE: every run opens the file shared for reading and writing; only
+  // the byte-range lock excludes. A locked range is released by the system
+  // when the process that holds it ends, however it ends. Not shared for
+  // deleting: a file deleted while locked could be made anew beside it
+  // (POSIX delete semantics), and a second run would lock that one.
+  const HANDLE file =
+      CreateFileW((folder + kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) error = GetLastError();
+  return file;
+}
 
-// A mutex named for the user in the global namespace, so that runs in
-// other sessions (a scheduled task next to a logged-on user) see it too.
-// Owned by the user, and only the user and the system may open it.
-// NOTE: CreateMutexW ignores the security descriptor when the name already
-// exists, so any account could have made the object first and hold it to
-// block the user's runs: an existing object counts only when the user or
-// the system owns it. The owner is named in the descriptor, so that an
-// elevated run, whose objects the administrators' group would otherwise
-// own, makes the same object as a run that is not elevated.
-HANDLE OpenUserMutex(LockFault& fault, DWORD& error) {
-  std::wstring sid;
-  if (!UserSid(sid, error)) {
-    fault = LockFault::NotCreated;
-    return nullptr;
-  }
-  const std::wstring name = L"Global\\UlvexCmdLine-Run-" + sid;
-  const std::wstring access =
-      L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
-  SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          access.c_str(), SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
-          nullptr)) {
-    error = GetLastError();
-    fault = LockFault::NotCreated;
-    return nullptr;
-  }
-  ulvex::UniqueHandle mutex(CreateMutexW(&attributes, FALSE, name.c_str()));
+// Tries the lock once: the first byte, exclusive, without waiting. True
+// when taken; otherwise error is ERROR_LOCK_VIOLATION while another run
+// holds it, or the failure.
+bool TryLock(HANDLE file, DWORD& error) {
+  OVERLAPPED at{};  // offset 0
+  if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 1, 0, &at))
+    return true;
   error = GetLastError();
-  LocalFree(attributes.lpSecurityDescriptor);
-  if (!mutex) {
-    fault = LockFault::NotCreated;
-    return nullptr;
-  }
-  if (error != ERROR_ALREADY_EXISTS) return mutex.release();
-
-  std::wstring owner;
-  if (!OwnerSid(mutex.get(), owner, error)) {
-    fault = LockFault::OwnerUnknown;
-    return nullptr;
-  }
-  if (owner != sid && owner != kSystemSid) {
-    fault = LockFault::ForeignOwner;
-    return nullptr;
-  }
-  return mutex.release();
+  return false;
 }
 
-// Says that the run goes on without the lock, and why.
-void ReportNoLock(LockFault fault, DWORD error) {
-  const unsigned long code = error;
-  switch (fault) {
-    case LockFault::ForeignOwner:
-      printf(
-          "The run lock of this user belongs to another account; this run "
-          "goes on without it.%s",
-          LineEnd);
-      break;
-    case LockFault::OwnerUnknown:
-      printf(
-          "The owner of the run lock could not be checked (error %lu); this "
-          "run goes on without it.%s",
-          code, LineEnd);
-      break;
-    default:
-      printf(
-          "The run lock could not be created (error %lu); this run goes on "
-          "without it.%s",
-          code, LineEnd);
-      break;
-  }
+void PrintNoLock(DWORD error) {
+  printf(
+      "The run lock of this user could not be taken (error %lu); the run "
+      "ends.%s",
+      static_cast<unsigned long>(error), LineEnd);
   FlushOutput();
 }
 
 }  // namespace
 
 RunLock::~RunLock() {
-  if (held_) ReleaseMutex(mutex_);
-  if (mutex_ != nullptr) CloseHandle(mutex_);
+  if (file_ == INVALID_HANDLE_VALUE) return;
+  // NOTE: the system also unlocks at close, but only "when resources
+  // allow"; an explicit unlock frees the next run at once.
+  if (held_) {
+    OVERLAPPED at{};
+    UnlockFileEx(file_, 0, 1, 0, &at);
+  }
+  CloseHandle(file_);
 }
 
 LockOutcome RunLock::Acquire() {
-  LockFault fault = LockFault::None;
   DWORD error = 0;
-  mutex_ = OpenUserMutex(fault, error);
-  if (mutex_ == nullptr) {
-    ReportNoLock(fault, error);
-    return LockOutcome::Held;  // run without a lock
+  file_ = OpenLockFile(error);
+  if (file_ == INVALID_HANDLE_VALUE) {
+    PrintNoLock(error);
+    return LockOutcome::Unavailable;
   }
-
-  DWORD taken = WaitForSingleObject(mutex_, 0);
-  if (taken == WAIT_TIMEOUT) {
-    printf(
-        "Another Ulvex Task of this user is running; waiting for it to "
-        "end.%s",
-        LineEnd);
-    FlushOutput();
-    const HANDLE interrupt = InterruptEvent();
-    const HANDLE handles[] = {mutex_, interrupt};
-    taken = WaitForMultipleObjects(interrupt != nullptr ? 2 : 1, handles, FALSE,
-                                   INFINITE);
-    if (taken == WAIT_OBJECT_0 + 1) return LockOutcome::Interrupted;
+  held_ = TryLock(file_, error);
+  if (held_) return LockOutcome::Held;
+  if (error != ERROR_LOCK_VIOLATION) {
+    PrintNoLock(error);
+    return LockOutcome::Unavailable;
   }
-  // WAIT_ABANDONED: the run that held it was killed; the lock is ours now.
-  held_ = taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED;
-  if (!held_) {
-    printf(
-        "The run lock could not be taken (error %lu); this run goes on "
-        "without it.%s",
-        static_cast<unsigned long>(GetLastError()), LineEnd);
-    FlushOutput();
+  printf(
+      "Another Ulvex Task of this user is running; waiting for it to "
+      "end.%s",
+      LineEnd);
+  FlushOutput();
+  // NOTE: the lock is tried again at short intervals rather than waited
+  // for with an overlapped LockFileEx: Wine never completes an overlapped
+  // lock that has to wait, so that wait could not be tested.
+  const HANDLE interrupt = InterruptEvent();
+  for (;;) {
+    if (interrupt == nullptr)
+      Sleep(kRetryMs);
+    else if (WaitForSingleObject(interrupt, kRetryMs) == WAIT_OBJECT_0)
+      return LockOutcome::Interrupted;
+    held_ = TryLock(file_, error);
+    if (held_) return LockOutcome::Held;
+    if (error != ERROR_LOCK_VIOLATION) {
+      PrintNoLock(error);
+      return LockOutcome::Unavailable;
+    }
   }
-  return LockOutcome::Held;
 }

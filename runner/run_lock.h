@@ -1,18 +1,22 @@
 // One run at a time per user: the hand-off key is the user's, in every
 // session, so two runs at once would read each other's texts and start
-// with each other's command line.
+// with each other's command line, and could end each other's host.
 #pragma once
 
 #include <windows.h>
 
 /// How taking the lock ended.
 enum class LockOutcome {
-  Held,         ///< this run holds the lock (or runs without one, see below)
+  Held,         ///< this run holds the lock
   Interrupted,  ///< the run was interrupted while it waited
+  Unavailable,  ///< no lock could be had; its line is printed
 };
 
 /// The user's run lock, held from before the first step that touches the
 /// hand-off key, the Office settings or the caches until the run ends.
+/// It is an exclusive byte-range lock on a file in the user's own local
+/// application data folder, which no other account may create or open:
+/// nobody but the user (or an administrator) can take it first.
 class RunLock {
  public:
   RunLock() = default;
@@ -21,13 +25,13 @@ class RunLock {
   RunLock& operator=(const RunLock&) = delete;
 
   /// Takes the lock. While another run of the same user holds it, prints
-  /// one line and waits; a run that was killed leaves the lock abandoned,
-  /// and it is taken over. When no lock can be had (the platform refuses
-  /// the named object, or another account made it first), one line says
-  /// so and the run goes on without one.
+  /// one line and waits; the system lets go of the lock of a run that was
+  /// killed, so it is free again at once. When no lock can be had (the
+  /// folder or the file cannot be opened), prints one line and gives
+  /// Unavailable: the run must end with status 1 before it does anything.
   LockOutcome Acquire();
 
  private:
-  HANDLE mutex_ = nullptr;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
   bool held_ = false;
 };

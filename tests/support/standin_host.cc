@@ -14,16 +14,44 @@ constexpr DWORD kPollMs = 20;
 constexpr DWORD kQuitWaitMs = 5000;
 constexpr DWORD kMaxLogBytes = 16 << 20;
 
-bool SetDefault(const std::wstring& keyPath, const std::wstring& value) {
+// A versioned ProgID that only RegisterHostServer uses.
+constexpr wchar_t kVersionedProgId[] = L"Excel.Application.99";
+
+bool SetDefault(const std::wstring& keyPath, const std::wstring& value,
+                DWORD type = REG_SZ, REGSAM view = 0) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0,
-                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      KEY_SET_VALUE | view, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS)
     return false;
   const LSTATUS status = RegSetValueExW(
-      key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+      key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
   return status == ERROR_SUCCESS;
+}
+
+bool FreshClassId(wchar_t (&clsid)[64]) {
+  GUID fresh;
+  return SUCCEEDED(CoCreateGuid(&fresh)) &&
+         StringFromGUID2(fresh, clsid, sizeof clsid / sizeof *clsid) != 0;
+}
+
+// Deletes progId and the class its CLSID key names, in view.
+void DeleteProgIdAndClass(const std::wstring& progId, REGSAM view = 0) {
+  HKEY root = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, nullptr, 0,
+                    KEY_READ | DELETE | KEY_SET_VALUE | view,
+                    &root) != ERROR_SUCCESS)
+    return;
+  wchar_t registered[64] = {};
+  DWORD bytes = sizeof registered - sizeof(wchar_t);
+  if (RegGetValueW(root, (progId + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
+                   nullptr, registered, &bytes) == ERROR_SUCCESS &&
+      registered[0] != L'\0')
+    RegDeleteTreeW(root, (std::wstring(L"CLSID\\") + registered).c_str());
+  RegDeleteTreeW(root, progId.c_str());
+  RegCloseKey(root);
 }
 
 bool RegisterClass(const wchar_t* clsid, const std::wstring& server,
@@ -60,27 +88,33 @@ bool RegisterStandInHost(const std::wstring& curVer) {
   // A class of its own for each registration (the host serves the one the
   // ProgID names): under Wine a host that was killed leaves its class
   // unable to start again until the Wine server restarts.
-  GUID fresh;
   wchar_t clsid[64];
-  if (FAILED(CoCreateGuid(&fresh)) ||
-      StringFromGUID2(fresh, clsid, sizeof clsid / sizeof *clsid) == 0)
-    return false;
+  if (!FreshClassId(clsid)) return false;
   return RegisterClass(clsid, BinFolder() + L"\\" + standin::kExeName, curVer);
+}
+
+bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
+                        bool throughCurVer, REGSAM view) {
+  UnregisterStandInHost();
+  wchar_t clsid[64];
+  if (!FreshClassId(clsid)) return false;
+  const std::wstring progId = standin::kProgId;
+  const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
+  const std::wstring named = throughCurVer ? kVersionedProgId : progId;
+  return SetDefault(progId, L"Ulvex test host server", REG_SZ, view) &&
+         (!throughCurVer ||
+          SetDefault(progId + L"\\CurVer", named, REG_SZ, view)) &&
+         SetDefault(named + L"\\CLSID", clsid, REG_SZ, view) &&
+         SetDefault(classKey + L"\\LocalServer32", commandLine, type, view);
 }
 
 std::vector<DWORD> StandInHostProcessIds() { return HostProcesses(); }
 
 void UnregisterStandInHost() {
-  wchar_t registered[64] = {};
-  DWORD bytes = sizeof registered - sizeof(wchar_t);
-  const std::wstring progIdClass = std::wstring(standin::kProgId) + L"\\CLSID";
-  if (RegGetValueW(HKEY_CLASSES_ROOT, progIdClass.c_str(), nullptr,
-                   RRF_RT_REG_SZ, nullptr, registered,
-                   &bytes) == ERROR_SUCCESS &&
-      registered[0] != L'\0')
-    RegDeleteTreeW(HKEY_CLASSES_ROOT,
-                   (std::wstring(L"CLSID\\") + registered).c_str());
-  RegDeleteTreeW(HKEY_CLASSES_ROOT, standin::kProgId);
+  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    DeleteProgIdAndClass(standin::kProgId, view);
+    DeleteProgIdAndClass(kVersionedProgId, view);
+  }
   RegDeleteTreeW(HKEY_CLASSES_ROOT,
                  (std::wstring(L"CLSID\\") + standin::kHostClsidText).c_str());
   RegDeleteTreeW(

@@ -24,6 +24,14 @@ namespace ulvex_test {
 /// registers again after a run that ended its host.
 bool RegisterStandInHost(const std::wstring& curVer);
 
+/// Registers a class whose LocalServer32 default value is commandLine, of
+/// type (REG_SZ or REG_EXPAND_SZ), as the class of "Excel.Application":
+/// named by its CLSID key, or, throughCurVer, only by the CLSID key of the
+/// version its CurVer names; in the registry view view (0: the test's
+/// own, KEY_WOW64_64KEY: the 64-bit one). Replaces an earlier registration.
+bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
+                        bool throughCurVer, REGSAM view = 0);
+
 /// Removes the ProgID and both test classes (so "not registered" runs).
 void UnregisterStandInHost();
 

@@ -764,26 +764,71 @@ TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
       << Narrow(rejected.screen);
 }
 
-// A run that was killed leaves its host running and the host's record
-// behind; the next run ends that host before it empties "Progress", so that
-// its add-in cannot hand the new run its result. The record names a
-// planted process of the user's own, not a stand-in host: a stand-in ended
-// from outside would leave its class unusable under Wine.
+// A stand-in host started by hand, as an earlier run's host still running:
+// it serves the class registered now. Null when it did not come up.
+HANDLE StartLeftoverHost() {
+  std::wstring commandLine =
+      L"\"" + ulvex_test::BinFolder() + L"\\StandInHost.exe\" -Embedding";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started))
+    return nullptr;
+  CloseHandle(started.hThread);
+  // Its main window comes after its class object: once the window is
+  // there, registering a new class cannot reach this host.
+  for (int tries = 0; tries < 500; ++tries) {
+    for (HWND window = FindWindowExW(HWND_MESSAGE, nullptr,
+                                     L"UlvexStandInHostMain", nullptr);
+         window != nullptr;
+         window = FindWindowExW(HWND_MESSAGE, window, L"UlvexStandInHostMain",
+                                nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(window, &owner);
+      if (owner == started.dwProcessId) return started.hProcess;
+    }
+    if (WaitForSingleObject(started.hProcess, 20) != WAIT_TIMEOUT) break;
+  }
+  TerminateProcess(started.hProcess, 1);
+  CloseHandle(started.hProcess);
+  return nullptr;
+}
+
+// A run first ends the host an earlier run left running, when the record
+// names it still running (same start time and image) and it is the
+// registered host; any other process of the user that the record names is
+// left running, with a line. The other rows plant a process of the user's
+// own, not a stand-in host: a stand-in ended from outside would leave its
+// class unusable under Wine.
 TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
   HandoffKeyScope handoffKey;
   constexpr DWORD kIdleMs = 60000;
-  enum class Record { kLiveHost, kEndedHost, kOtherStartTime, kOtherImage };
+  enum class Record {
+    kLiveHost,
+    kOwnProcess,
+    kEndedHost,
+    kOtherStartTime,
+    kOtherImage
+  };
   const struct {
     const char* name;
     Record record;
-    bool ended;
+    const char* line;  // after the echo; null: none
   } rows[] = {
-      {"the host still runs: ended, with its line", Record::kLiveHost, true},
+      {"the host still runs: ended, with its line", Record::kLiveHost,
+       "Ended Excel (process %), left running by an earlier run of this "
+       "user."},
+      {"another process of the user's: left running, with its line",
+       Record::kOwnProcess,
+       "Process %, named by an earlier run's record of Excel, was left "
+       "running (its program is not the registered Excel); the record was "
+       "removed."},
       {"the host has ended: the record goes silently", Record::kEndedHost,
-       false},
+       nullptr},
       {"another start time (a reused process ID): left alone",
-       Record::kOtherStartTime, false},
-      {"another image: left alone", Record::kOtherImage, false},
+       Record::kOtherStartTime, nullptr},
+      {"another image: left alone", Record::kOtherImage, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -793,13 +838,21 @@ TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
     ASSERT_TRUE(install.WriteFile(L"App\\Ulvex",
                                   "progress Working\nsleep 1000\nprogress " +
                                       std::string(kSuccess) + "\n"));
+    HANDLE planted = nullptr;
+    if (row.record == Record::kLiveHost) {
+      ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+      ASSERT_TRUE(ulvex_test::SetStandInScenario(
+          workbook, install.File(L"leftover.log")));
+      planted = StartLeftoverHost();
+    } else {
+      planted = ulvex_test::StartIdleProcess(
+          row.record == Record::kEndedHost ? 0 : kIdleMs);
+    }
+    ASSERT_NE(planted, nullptr);
+    // The run's own host serves a class of its own.
     ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
     ASSERT_TRUE(
         ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
-
-    const HANDLE planted = ulvex_test::StartIdleProcess(
-        row.record == Record::kEndedHost ? 0 : kIdleMs);
-    ASSERT_NE(planted, nullptr);
     if (row.record == Record::kEndedHost)
       ASSERT_EQ(WaitForSingleObject(planted, kHostExitMs), WAIT_OBJECT_0);
     const DWORD processId = GetProcessId(planted);
@@ -827,22 +880,23 @@ TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
     EXPECT_EQ(run.exitCode, 0u) << out;
     EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
     EXPECT_EQ(run.err, "");
-    const std::string line = "Ended Excel (process " +
-                             std::to_string(processId) +
-                             "), left running by an earlier run of this user.";
-    if (row.ended) {
+    if (row.line != nullptr) {
+      std::string line = row.line;
+      line.replace(line.find('%'), 1, std::to_string(processId));
       // After the echo, before anything of the run.
       EXPECT_NE(out.find("Argument #0 is -TaskID set to '7'\n" + line +
                          "\nLoading Application"),
                 std::string::npos)
           << out;
-      EXPECT_EQ(WaitForSingleObject(planted, kHostExitMs), WAIT_OBJECT_0);
     } else {
       EXPECT_EQ(out.find("Ended Excel"), std::string::npos) << out;
-      if (row.record != Record::kEndedHost)
-        EXPECT_EQ(WaitForSingleObject(planted, 0),
-                  static_cast<DWORD>(WAIT_TIMEOUT));
+      EXPECT_EQ(out.find("was left running"), std::string::npos) << out;
     }
+    if (row.record == Record::kLiveHost)
+      EXPECT_EQ(WaitForSingleObject(planted, kHostExitMs), WAIT_OBJECT_0);
+    else if (row.record != Record::kEndedHost)
+      EXPECT_EQ(WaitForSingleObject(planted, 0),
+                static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_NE(recordedWhileRunning, 0u);
     EXPECT_NE(recordedWhileRunning, processId);
     EXPECT_TRUE(EndsWith(Narrow(imageWhileRunning), "\\StandInHost.exe"))
@@ -850,10 +904,54 @@ TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
     EXPECT_FALSE(ulvex_test::HostRecordExists());
 
     TerminateProcess(planted, 0);
+    WaitForSingleObject(planted, kHostExitMs);
     CloseHandle(planted);
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
     ulvex_test::KillStandInHosts();
   }
+  ulvex_test::UnregisterStandInHost();
+}
+
+// A host started through another program (here cmd.exe, registered as the
+// local server) names a window of a process that is not the registered
+// server: that process is neither tied to the run nor recorded, and the
+// run goes on as with a host that names no window.
+TEST(LaunchTest, AWindowOfAnotherProgramIsNotTied) {
+  HandoffKeyScope handoffKey;
+  InstallFolder install(L"other-program");
+  ASSERT_TRUE(install.AddProgram());
+  const std::wstring workbook = install.File(L"App\\Ulvex");
+  ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", Script(kSuccess)));
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
+  ASSERT_TRUE(ulvex_test::RegisterHostServer(
+      std::wstring(system) + L"\\cmd.exe /c \"" + ulvex_test::BinFolder() +
+          L"\\StandInHost.exe\"",
+      REG_SZ, false));
+  ASSERT_TRUE(
+      ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
+  ASSERT_TRUE(ulvex_test::DeleteHostRecord());
+
+  bool recorded = false;
+  RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.watch = [&](RunningChild& child) {
+    if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
+      recorded = ulvex_test::HostRecordExists();
+  };
+  const auto run = RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  const std::string out = Lines(run.out);
+  EXPECT_EQ(run.exitCode, 0u) << out;
+  EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
+  EXPECT_NE(out.find("Excel could not be tied to this run (error 1400); it "
+                     "will outlive the run if the run is interrupted.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(recorded);
+  EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+  ulvex_test::KillStandInHosts();
   ulvex_test::UnregisterStandInHost();
 }
 

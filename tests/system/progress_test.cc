@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 // Needs <windows.h> first.
-#include <sddl.h>
+#include <shlobj.h>
 
 #include <iterator>
 #include <string>
@@ -595,82 +595,67 @@ TEST_F(ProgressTest, AKilledRunLeavesNoLockBehind) {
   EXPECT_EQ(second.out.find("waiting"), std::string::npos) << second.out;
 }
 
-// The current user's SID as text.
-std::wstring UserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  union {
-    TOKEN_USER user;
-    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } buffer;
-  DWORD size = 0;
-  wchar_t* text = nullptr;
-  std::wstring sid;
-  if (GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size) &&
-      ConvertSidToStringSidW(buffer.user.User.Sid, &text)) {
-    sid = text;
-    LocalFree(text);
-  }
-  CloseHandle(token);
-  return sid;
+// The user's run lock file, below the local application data folder.
+std::wstring LockFilePath() {
+  PWSTR folder = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(
+          SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)))
+    path = std::wstring(folder) + L"\\Quennet\\UlvexCmdLine\\run.lock";
+  CoTaskMemFree(folder);
+  return path;
 }
 
-// Somebody made the user's run lock before the run: the run waits only for
-// an object the user or the system owns, and says so whenever it goes on
-// without the lock.
-TEST_F(ProgressTest, ALockMadeByAnotherAccountIsNeitherWaitedForNorSilent) {
-  const std::wstring sid = UserSid();
-  ASSERT_FALSE(sid.empty());
-  const std::wstring name = L"Global\\UlvexCmdLine-Run-" + sid;
-  const std::string foreign =
-      "The run lock of this user belongs to another account; this run goes "
-      "on without it.\n";
+// No lock can be had: the run says so after its echo and ends with status 1
+// before it touches anything that another run of the user might share.
+TEST_F(ProgressTest, ARunWithoutTheLockEndsBeforeAnythingElse) {
+  const std::wstring path = LockFilePath();
+  ASSERT_FALSE(path.empty());
   const struct {
     const char* name;
-    std::wstring descriptor;  // of the object the test makes first
-    bool held;                // the test holds it during the run
-    std::string line;         // printed after the echo
+    bool folder;  // a folder in the lock file's place, else the file held
+                  // open without sharing
+    const char* line;
   } rows[] = {
-      {"owned by everyone", L"O:WDD:P(A;;GA;;;WD)", true, foreign},
-      {"owned by an unknown account", L"O:S-1-5-21-1-2-3-4242D:P(A;;GA;;;WD)",
-       true, foreign},
-      {"open to the system only", L"O:SYD:P(A;;GA;;;SY)", true,
-       "The run lock could not be created (error 5); this run goes on "
-       "without it.\n"},
-      {"owned by the system", L"O:SYD:P(A;;GA;;;WD)", false, ""},
-      {"owned by the user", L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")", false,
-       ""},
+      {"the file held open without sharing", false,
+       "The run lock of this user could not be taken (error 32); the run "
+       "ends.\n"},
+      {"a folder in the file's place", true,
+       "The run lock of this user could not be taken (error 5); the run "
+       "ends.\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-        row.descriptor.c_str(), SDDL_REVISION_1,
-        &attributes.lpSecurityDescriptor, nullptr));
-    const HANDLE squatter =
-        CreateMutexW(&attributes, row.held ? TRUE : FALSE, name.c_str());
-    const DWORD created = GetLastError();
-    LocalFree(attributes.lpSecurityDescriptor);
-    ASSERT_NE(squatter, nullptr);
-    ASSERT_NE(created, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-
-    RunOptions options;
-    options.watch = [](RunningChild& child) {
-      PlayScript(child, {Write(L"QUIT")});
-    };
-    const auto run = RunProgram(Program() + L" /taskid=7", options);
-    if (row.held) ReleaseMutex(squatter);
-    CloseHandle(squatter);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (row.folder) {
+      DeleteFileW(path.c_str());
+      ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+    } else {
+      held = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+    ASSERT_TRUE(ulvex_test::WriteHandoffValue(L"CommandLine", L"earlier"));
+    ASSERT_TRUE(WriteProgress(L"earlier text"));
+    const auto run = RunProgram(Program() + L" /taskid=7", {});
+    if (row.folder)
+      RemoveDirectoryW(path.c_str());
+    else
+      CloseHandle(held);
     ASSERT_TRUE(run.started);
     EXPECT_FALSE(run.timedOut);
     const std::string out = Lines(run.out);
-    EXPECT_EQ(run.exitCode, 1u) << Visible(out);  // "QUIT": as usual
+    EXPECT_EQ(run.exitCode, 1u) << Visible(out);
     EXPECT_EQ(run.err, "");
-    EXPECT_NE(
-        out.find("Argument #0 is -TaskID set to '7'\n" + row.line + kLoading),
-        std::string::npos)
+    const std::string end =
+        "Argument #0 is -TaskID set to '7'\n" + std::string(row.line);
+    EXPECT_TRUE(out.size() >= end.size() &&
+                out.compare(out.size() - end.size(), end.size(), end) == 0)
         << Visible(out);
-    EXPECT_EQ(out.find("waiting"), std::string::npos) << Visible(out);
+    // The hand-off key was not touched.
+    EXPECT_EQ(ulvex_test::ReadHandoffText(L"CommandLine"), L"earlier");
+    EXPECT_EQ(ulvex_test::ReadHandoffText(L"Progress"), L"earlier text");
+    EXPECT_TRUE(ulvex_test::ReadStandInLog(HostLog()).empty());
   }
 }
 

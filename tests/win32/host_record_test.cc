@@ -4,12 +4,16 @@
 #include "host/host_record.h"
 
 #include <gtest/gtest.h>
+#include <wctype.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "host/host_identity.h"
 #include "tests/support/host_record.h"
+#include "tests/support/run_program.h"
+#include "tests/support/standin_host.h"
 
 namespace {
 
@@ -27,10 +31,23 @@ bool Alive(HANDLE process) {
   return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
+std::wstring IdleProgram() {
+  return ulvex_test::BinFolder() + L"\\IdleProcess.exe";
+}
+
+// The planted processes stand for the host: their program is registered as
+// the host's local server.
 class HostRecordTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(ulvex_test::DeleteHostRecord()); }
-  void TearDown() override { ulvex_test::DeleteHostRecord(); }
+  void SetUp() override {
+    ASSERT_TRUE(ulvex_test::DeleteHostRecord());
+    ASSERT_TRUE(ulvex_test::RegisterHostServer(
+        L"\"" + IdleProgram() + L"\" -Embedding", REG_SZ, false));
+  }
+  void TearDown() override {
+    ulvex_test::DeleteHostRecord();
+    ulvex_test::UnregisterStandInHost();
+  }
 
   // A process of the user's own, as a host of an earlier run.
   static bool Start(Planted& planted, DWORD idleMs = kIdleMs) {
@@ -180,6 +197,105 @@ TEST_F(HostRecordTest, TheRunRecordsItsHostAndForgetsItAtItsEnd) {
   ulvex_test::DeleteHostRecord();
   RecordHost(nullptr);
   EXPECT_FALSE(ulvex_test::HostRecordExists());
+}
+
+// Anyone of the user can write the record: a live process that it names
+// is ended only when it is the registered host, however the registration
+// spells its program.
+TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
+  const std::wstring program = IdleProgram();
+  wchar_t shortPath[MAX_PATH] = {};
+  ASSERT_NE(GetShortPathNameW(program.c_str(), shortPath, MAX_PATH), 0u);
+  std::wstring shortLower = shortPath;
+  for (wchar_t& c : shortLower) c = towlower(c);
+  ASSERT_NE(shortLower, program);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"ULVEX_TEST_BIN",
+                                      ulvex_test::BinFolder().c_str()));
+  const std::string otherProgram = "(its program is not the registered Excel)";
+  const struct {
+    const char* name;
+    std::wstring commandLine;  // the LocalServer32 value; empty: none
+    DWORD type;
+    bool throughCurVer;
+    bool ended;
+    REGSAM view = 0;  // KEY_WOW64_64KEY: registered for 64-bit clients
+  } rows[] = {
+      {"unquoted, with arguments", program + L" /automation -Embedding", REG_SZ,
+       false, true},
+      {"a short path in lower case", shortLower, REG_SZ, false, true},
+      {"environment strings", L"\"%ULVEX_TEST_BIN%\\IdleProcess.exe\"",
+       REG_EXPAND_SZ, false, true},
+      {"the class of the version CurVer names", L"\"" + program + L"\"", REG_SZ,
+       true, true},
+      {"in the 64-bit registry view only", L"\"" + program + L"\"", REG_SZ,
+       false, true, KEY_WOW64_64KEY},
+      {"environment strings in a plain string",
+       L"%ULVEX_TEST_BIN%\\IdleProcess.exe", REG_SZ, false, false},
+      {"another program",
+       L"\"" + ulvex_test::BinFolder() + L"\\StandInHost.exe\"", REG_SZ, false,
+       false},
+      {"no host registered", L"", REG_SZ, false, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.commandLine.empty())
+      ulvex_test::UnregisterStandInHost();
+    else
+      ASSERT_TRUE(ulvex_test::RegisterHostServer(row.commandLine, row.type,
+                                                 row.throughCurVer, row.view));
+    Planted planted;
+    ASSERT_TRUE(Start(planted));
+    ASSERT_TRUE(ulvex_test::WriteHostRecord(planted.processId,
+                                            planted.startTime, planted.image));
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(EndLeftoverHost("\n"));
+    fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              row.ended ? EndedLine(planted.processId, "\n")
+                        : "Process " + std::to_string(planted.processId) +
+                              ", named by an earlier run's record of Excel, "
+                              "was left running " +
+                              otherProgram + "; the record was removed.\n");
+    EXPECT_EQ(Alive(planted.process), !row.ended);
+    EXPECT_FALSE(ulvex_test::HostRecordExists());
+    Stop(planted);
+  }
+  SetEnvironmentVariableW(L"ULVEX_TEST_BIN", nullptr);
+}
+
+// Wine runs every process in one session as one user: the session and the
+// user are shown through the check's own seam.
+TEST_F(HostRecordTest, AProcessOfAnotherSessionOrUserIsNotTheHost) {
+  Planted planted;
+  ASSERT_TRUE(Start(planted));
+  DWORD session = 0;
+  ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } own;
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, &own, sizeof own, &size));
+  CloseHandle(token);
+  BYTE system[SECURITY_MAX_SID_SIZE];
+  size = sizeof system;
+  ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+
+  DWORD error = 0;
+  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session, own.user.User.Sid,
+                                    error),
+            HostCheck::Host);
+  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session + 1,
+                                    own.user.User.Sid, error),
+            HostCheck::OtherSession);
+  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session, system, error),
+            HostCheck::OtherUser);
+  EXPECT_EQ(CheckHostProcess(planted.process, error), HostCheck::Host);
+  EXPECT_EQ(CheckHostProcess(GetCurrentProcess(), error),
+            HostCheck::OtherProgram);
+  Stop(planted);
 }
 
 }  // namespace
