@@ -62,6 +62,8 @@ SystemApi Bind() {
   user32(api.RegisterClassExW, "RegisterClassExW");
   user32(api.CreateWindowExW, "CreateWindowExW");
   user32(api.DefWindowProcW, "DefWindowProcW");
+  user32(api.GetProcessWindowStation, "GetProcessWindowStation");
+  user32(api.GetUserObjectInformationW, "GetUserObjectInformationW");
   return api;
 }
 

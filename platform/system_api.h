@@ -37,6 +37,8 @@ struct SystemApi {
   decltype(&::RegisterClassExW) RegisterClassExW;
   decltype(&::CreateWindowExW) CreateWindowExW;
   decltype(&::DefWindowProcW) DefWindowProcW;
+  decltype(&::GetProcessWindowStation) GetProcessWindowStation;
+  decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
 };
 
 /// The functions, bound on first use. Should a system DLL or one of its
