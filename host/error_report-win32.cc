@@ -41,9 +41,9 @@ std::wstring Text(BSTR text) {
 }  // namespace
 
 void PrintCodeInWords(HRESULT status) {
-  const char* words = CodeInWords(static_cast<uint32_t>(status));
-  if (words != nullptr) {
-    printf("%s\n", words);
+  const std::string words = CodeInWords(static_cast<uint32_t>(status));
+  if (!words.empty()) {
+    printf("%s\n", words.c_str());
   } else {
     const std::wstring text = SystemTextForStatus(status);
     if (!text.empty()) WriteWideText((text + L"\n").c_str());

@@ -8,9 +8,9 @@
 
 /// What status means for this run and the usual remedy, as one line
 /// without its line end: the system's short meaning and the code's name,
-/// then the advice. nullptr for a code the table does not hold (the
-/// caller then shows the system's own text for it).
-const char* CodeInWords(uint32_t status);
+/// then the advice. Empty for a code the table does not hold (the caller
+/// then shows the system's own text for it).
+std::string CodeInWords(uint32_t status);
 
 /// text as one line: every run of blanks and control characters (line
 /// ends, tabs) becomes one space, and none is left at either end.

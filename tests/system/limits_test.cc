@@ -41,8 +41,8 @@ constexpr size_t kLongestCommandLine = 32766;
 const char kNotRegistered[] =
     "CLSIDFromProgID() failed:0x800401f3\n"
     "Invalid class string (CO_E_CLASSSTRING): Excel is not installed for this "
-    "user (\"Excel.Application\" is not registered). Install Excel, or repair "
-    "its installation, for the account that runs this program.";
+    "user. Install Excel, or repair its installation, for the account that "
+    "runs this program.";
 const char kHeader[] = "Parameters validated, loading Ulvex with commands :";
 
 // Where two long texts part, briefly, for a failure message.

@@ -251,13 +251,6 @@ TEST(AutoWrapTest, FailureMessagesAndStatus) {
       {"negative member id in eight digits", L"Value", -5, kNoTextCode,
        kNoTextCode, true,
        "IDispatch ()::Invoke(\"Value\"=fffffffb) failed w/ err0x8004abcd\n"},
-      {"a code in the table: its words follow", L"Visible", 7,
-       RPC_E_DISCONNECTED, RPC_E_DISCONNECTED, true,
-       "IDispatch ()::Invoke(\"Visible\"=00000007) failed w/ err0x80010108\n"
-       "The object invoked has disconnected from its clients "
-       "(RPC_E_DISCONNECTED): Excel ended during the call (it closed, failed "
-       "or was ended). See the system's Application event log for why, and "
-       "run the task again.\n"},
       {"success status other than S_OK: silent", L"Visible", 7, S_FALSE,
        S_FALSE, true, ""},
       {"name of 63 bytes shown whole", std::wstring(63, L'C'), DISPID_UNKNOWN,
