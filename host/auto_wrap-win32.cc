@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "host/auto_wrap.h"
+#include "host/error_report.h"
 
 namespace {
 
@@ -70,6 +71,7 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   if (object == nullptr) {
     fputs("NULL IDispatch passed to AutoWrap()\n", stdout);
     fflush(stdout);
+    PrintDeferredCodeInWords();
     if (beforeNoObjectExit != nullptr) beforeNoObjectExit();
     std::_Exit(kExitNoObject);
   }
@@ -83,6 +85,7 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   if (FAILED(status)) {
     printf("IDispatch::GetIDsOfNames(\"%s\") failed w/err 0x%08lx\n",
            narrowName, static_cast<unsigned long>(status));
+    PrintCodeInWords(status);
     return status;
   }
 
@@ -104,13 +107,17 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
     parameters.rgdispidNamedArgs = &propertyPut;
   }
 
+  // The host's own explanation of a failure comes back in exception.
+  HostException exception;
   status = object->Invoke(dispatchId, IID_NULL, LOCALE_SYSTEM_DEFAULT,
-                          static_cast<WORD>(kind), &parameters, result, nullptr,
-                          nullptr);
+                          static_cast<WORD>(kind), &parameters, result,
+                          exception.get(), nullptr);
   if (FAILED(status)) {
     printf("IDispatch ()::Invoke(\"%s\"=%08lx) failed w/ err0x%08lx\n",
            narrowName, static_cast<unsigned long>(dispatchId),
            static_cast<unsigned long>(status));
+    PrintCodeInWords(status);
+    if (status == DISP_E_EXCEPTION) exception.Print();
   }
   return status;
 }

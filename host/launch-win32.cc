@@ -4,6 +4,8 @@
 
 #include "handoff/cache_cleanup.h"
 #include "host/auto_wrap.h"
+#include "host/desktop_check.h"
+#include "host/error_report.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
 #include "host/host_identity.h"
@@ -134,6 +136,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
     printf("CLSIDFromProgID() failed:0x%08lx\n",
            static_cast<unsigned long>(status));
     fflush(stdout);
+    PrintCodeInWords(status);
     return LaunchOutcome::Ended;
   }
 
@@ -146,6 +149,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
     printf("Excel not registered properly: 0x%08lx",
            static_cast<unsigned long>(status));
     fflush(stdout);
+    DeferCodeInWords(status);  // after the null-object line
     session.application.reset();
   }
   IDispatch* application = session.application.get();
@@ -186,15 +190,18 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
   ulvex::System().VariantInit(&argument);
   argument.vt = VT_BSTR;
   argument.bstrVal = pathText.get();
+  BeginOpen();
   const HRESULT openStatus =
       AutoWrap(DISPATCH_METHOD, opened.get(), session.workbooks.get(),
                const_cast<LPOLESTR>(L"Open"), 1, argument);
+  EndOpen();
   if (FAILED(openStatus)) {
     // Without the workbook there is no add-in to report progress: waiting
     // would never end.
     PrintWide(L"The Ulvex add-in workbook could not be opened: %ls\n",
               workbookPath.c_str());
     FlushOutput();
+    PrintDesktopAdvice();
     return LaunchOutcome::WorkbookNotOpen;
   }
   return LaunchOutcome::Opened;

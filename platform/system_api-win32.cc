@@ -63,6 +63,8 @@ SystemApi Bind() {
   user32(api.RegisterClassExW, "RegisterClassExW");
   user32(api.CreateWindowExW, "CreateWindowExW");
   user32(api.DefWindowProcW, "DefWindowProcW");
+  user32(api.GetProcessWindowStation, "GetProcessWindowStation");
+  user32(api.GetUserObjectInformationW, "GetUserObjectInformationW");
   const Binder shell32(L"shell32.dll", "shell32.dll");
   shell32(api.SHGetKnownFolderPath, "SHGetKnownFolderPath");
   return api;

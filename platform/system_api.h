@@ -39,6 +39,8 @@ struct SystemApi {
   decltype(&::RegisterClassExW) RegisterClassExW;
   decltype(&::CreateWindowExW) CreateWindowExW;
   decltype(&::DefWindowProcW) DefWindowProcW;
+  decltype(&::GetProcessWindowStation) GetProcessWindowStation;
+  decltype(&::GetUserObjectInformationW) GetUserObjectInformationW;
   // shell32
   decltype(&::SHGetKnownFolderPath) SHGetKnownFolderPath;
 };

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "host/desktop_check.h"
 #include "host/host_job.h"
 #include "host/host_record.h"
 #include "platform/console.h"
@@ -35,8 +36,9 @@ constexpr DWORD kHostEndWaitMs = 2000;
 constexpr DWORD kHandlerWriteMs = 500;
 // How long the end of the run waits for its watching threads.
 constexpr DWORD kThreadStopMs = 1000;
-// The handler's lines: two lines and a time stamp.
-constexpr size_t kEndingTextSize = 512;
+// The handler's lines: two lines and a time stamp, and the advice for a
+// run without a desktop, which may name two folders.
+constexpr size_t kEndingTextSize = 1536;
 
 HANDLE interruptEvent = nullptr;
 // Set when the run's thread begins to end the run in order: the handler
@@ -103,6 +105,7 @@ void FormatInterruption(char* buffer, size_t size) {
          "%s%s:The Ulvex Task did not end within the time limit (", LineEnd,
          stamp);
   Append(buffer, size, "%s=%s).%s", kTimeLimitVariable, limitText, LineEnd);
+  Append(buffer, size, "%s", DesktopAdviceForEnding());
 }
 
 void FormatHostEnded(char* buffer, size_t size) {

@@ -167,6 +167,21 @@ TEST(LaunchTest, HostScenarios) {
       "(ULVEX_TIME_LIMIT=6s).\n";
   const std::string hostEnded6s =
       "Excel, which this run started, has been ended.\n";
+  // Each failure line of the automation layer is followed by a line in
+  // words, and a host's exception by what the host said.
+  const std::string classStringWords =
+      "Invalid class string (CO_E_CLASSSTRING): Excel is not installed for "
+      "this user. Install Excel, or repair its installation, for the account "
+      "that runs this program.\n";
+  const std::string classNotRegisteredWords =
+      "Class not registered (REGDB_E_CLASSNOTREG): Excel is not installed for "
+      "this user. Install Excel, or repair its installation, for the account "
+      "that runs this program.\n";
+  const std::string exceptionWords =
+      "Exception occurred (DISP_E_EXCEPTION): Excel could not do what it was "
+      "asked and raised an error of its own; what Excel said, when it said "
+      "anything, follows.";
+  const std::string hostSaid = "Excel said (StandInHost): ";
   std::vector<Scenario> scenarios = {
       {"version 16: file validation set, success",
        Registration::kStandIn,
@@ -296,7 +311,9 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        0,
        allFive,
-       {{invokeFailed + "WindowState\"=", ") failed w/ err0x80020009"}},
+       {{invokeFailed + "WindowState\"=", ") failed w/ err0x80020009"},
+        {exceptionWords, ""},
+        {hostSaid + "Told to fail: WindowState", ""}},
        Ended(kSuccess),
        true,
        false},
@@ -309,6 +326,8 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"},
+        {exceptionWords, ""},
+        {hostSaid + "Told to fail: Open", ""},
         {notOpened, "\\App\\Ulvex"}},
        "\\App\\Ulvex\n",
        false,
@@ -322,6 +341,8 @@ TEST(LaunchTest, HostScenarios) {
        1,
        allFive,
        {{invokeFailed + "Open\"=", ") failed w/ err0x80020009"},
+        {exceptionWords, ""},
+        {hostSaid + "Cannot open the file ", "\\App\\Ulvex"},
         {notOpened, "\\App\\Ulvex"}},
        "\\App\\Ulvex\n",
        false,
@@ -406,8 +427,9 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        1,
        {kVisible, kHwnd, kWorkbooks},
-       {{invokeFailed + "Workbooks\"=", ") failed w/ err0x80020009"}},
-       ") failed w/ err0x80020009\n",
+       {{invokeFailed + "Workbooks\"=", ") failed w/ err0x80020009"},
+        {exceptionWords, ""}},
+       hostSaid + "Told to fail: Workbooks\n",
        false,
        false},
       {"install folder named in any script, with spaces",
@@ -460,7 +482,7 @@ TEST(LaunchTest, HostScenarios) {
        1,
        {},
        {},
-       Ended("CLSIDFromProgID() failed:0x800401f3"),
+       "\nCLSIDFromProgID() failed:0x800401f3\n" + classStringWords,
        false,
        false},
       {"class registered, no server",
@@ -473,7 +495,7 @@ TEST(LaunchTest, HostScenarios) {
        {},
        {{"Excel not registered properly: 0x",
          "NULL IDispatch passed to AutoWrap()"}},
-       "NULL IDispatch passed to AutoWrap()\n",
+       "NULL IDispatch passed to AutoWrap()\n" + classNotRegisteredWords,
        false,
        false},
       // The switches are read from the command line as typed: a fullwidth
@@ -581,12 +603,47 @@ TEST(LaunchTest, HostScenarios) {
        1,
        {},
        {},
-       Ended("CLSIDFromProgID() failed:0x800401f3"),
+       "<br>CLSIDFromProgID() failed:0x800401f3\n" + classStringWords,
        false,
        false,
        L"launch",
        nullptr,
        L"/taskid=7 /html"},
+      // The automation layer's lines end with a plain line end in HTML
+      // mode too.
+      {"HTML: refused Open, what the host said",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail-open\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{"", ") failed w/ err0x80020009"},
+        {exceptionWords, ""},
+        {hostSaid, "Told to fail: Open"},
+        {notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7 /html"},
+      {"a code outside the table: the system's own text",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail Open 0x80004005\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{invokeFailed + "Open\"=", ") failed w/ err0x80004005"},
+        // NOTE: Wine's text for E_FAIL; Windows' is "Unspecified error".
+        {"Call failed.", ""},
+        {notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false},
   };
 
   // A time limit that cannot be read: its line, status 1, no host started.

@@ -37,7 +37,12 @@ constexpr DWORD kRunTimeoutMs = 20000;
 // NOTE: Wine starts a longer line too, but the child sees it cut to 32,766
 // characters; Windows refuses it.
 constexpr size_t kLongestCommandLine = 32766;
-const char kNotRegistered[] = "CLSIDFromProgID() failed:0x800401f3";
+// The launch's line and its words.
+const char kNotRegistered[] =
+    "CLSIDFromProgID() failed:0x800401f3\n"
+    "Invalid class string (CO_E_CLASSSTRING): Excel is not installed for this "
+    "user. Install Excel, or repair its installation, for the account that "
+    "runs this program.";
 const char kHeader[] = "Parameters validated, loading Ulvex with commands :";
 
 // Where two long texts part, briefly, for a failure message.

@@ -41,6 +41,9 @@ class RecordingDispatch : public IDispatch {
       : members_(std::move(members)) {}
 
   HRESULT invokeStatus = S_OK;
+  // With DISP_E_EXCEPTION: the exception information is left to be filled
+  // in when asked for, as a host may do.
+  HRESULT(STDAPICALLTYPE* deferredFillIn)(EXCEPINFO*) = nullptr;
   LONG valueOfGet = 42;
   std::vector<Lookup> lookups;
   std::vector<Invocation> invocations;
@@ -92,6 +95,8 @@ class RecordingDispatch : public IDispatch {
     for (UINT i = 0; i < parameters->cNamedArgs; ++i)
       call.named.push_back(parameters->rgdispidNamedArgs[i]);
     invocations.push_back(call);
+    if (invokeStatus == DISP_E_EXCEPTION && exception != nullptr)
+      exception->pfnDeferredFillIn = deferredFillIn;
     if (SUCCEEDED(invokeStatus) && result != nullptr &&
         (flags & DISPATCH_PROPERTYGET)) {
       result->vt = VT_I4;
@@ -172,7 +177,8 @@ TEST(AutoWrapTest, ParameterBlockPerCallKind) {
     EXPECT_EQ(call.flags, row.kind);
     EXPECT_TRUE(call.nullInterfaceId);
     EXPECT_EQ(call.wantsResult, row.wantsResult);
-    EXPECT_FALSE(call.asksForException);
+    // The host's own explanation of a failure is asked for.
+    EXPECT_TRUE(call.asksForException);
     EXPECT_FALSE(call.asksForArgumentError);
     EXPECT_EQ(call.named, row.named);
     ASSERT_EQ(call.arguments.size(), static_cast<size_t>(row.count));
@@ -220,6 +226,9 @@ std::string Ansi(const std::wstring& text) {
   return buffer;
 }
 
+// A failure status the system has no text for: the designed line alone.
+const HRESULT kNoTextCode = static_cast<HRESULT>(0x8004ABCD);
+
 TEST(AutoWrapTest, FailureMessagesAndStatus) {
   const std::wstring longName(100, L'A');
   const std::wstring pairName =
@@ -239,8 +248,9 @@ TEST(AutoWrapTest, FailureMessagesAndStatus) {
       {"failed invocation", L"Visible", 7, DISP_E_TYPEMISMATCH,
        DISP_E_TYPEMISMATCH, true,
        "IDispatch ()::Invoke(\"Visible\"=00000007) failed w/ err0x80020005\n"},
-      {"negative member id in eight digits", L"Value", -5, E_FAIL, E_FAIL, true,
-       "IDispatch ()::Invoke(\"Value\"=fffffffb) failed w/ err0x80004005\n"},
+      {"negative member id in eight digits", L"Value", -5, kNoTextCode,
+       kNoTextCode, true,
+       "IDispatch ()::Invoke(\"Value\"=fffffffb) failed w/ err0x8004abcd\n"},
       {"success status other than S_OK: silent", L"Visible", 7, S_FALSE,
        S_FALSE, true, ""},
       {"name of 63 bytes shown whole", std::wstring(63, L'C'), DISPID_UNKNOWN,
@@ -284,7 +294,7 @@ TEST(AutoWrapTest, CallsAreIndependent) {
   testing::internal::CaptureStdout();
   AutoWrap(DISPATCH_PROPERTYPUT, nullptr, &object, Name(L"Missing"), 1,
            Integer(1));
-  object.invokeStatus = E_FAIL;
+  object.invokeStatus = kNoTextCode;
   AutoWrap(DISPATCH_PROPERTYPUT, nullptr, &object, Name(L"Visible"), 1,
            Integer(1));
   object.invokeStatus = S_OK;
@@ -293,11 +303,37 @@ TEST(AutoWrapTest, CallsAreIndependent) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "IDispatch::GetIDsOfNames(\"Missing\") failed w/err 0x80020006\n"
             "IDispatch ()::Invoke(\"Visible\"=00000001) failed w/ "
-            "err0x80004005\n");
+            "err0x8004abcd\n");
   EXPECT_EQ(last, S_OK);
   ASSERT_EQ(object.invocations.size(), 2u);
   EXPECT_EQ(object.invocations[1].id, 2);
   EXPECT_EQ(object.invocations[1].arguments[0].lVal, -4137);
+}
+
+HRESULT STDAPICALLTYPE FillInRefusal(EXCEPINFO* info) {
+  info->bstrSource = SysAllocString(L"Microsoft Excel");
+  info->bstrDescription =
+      SysAllocString(L"Sorry, we couldn't find \u00c5r.xlsx.\r\nIs it moved?");
+  info->bstrHelpFile = SysAllocString(L"xlmain.chm");
+  return S_OK;
+}
+
+TEST(AutoWrapTest, HostsExplanationAfterTheWords) {
+  RecordingDispatch object({{L"Open", 1}});
+  object.invokeStatus = DISP_E_EXCEPTION;
+  object.deferredFillIn = FillInRefusal;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(
+      AutoWrap(DISPATCH_METHOD, nullptr, &object, Name(L"Open"), 1, Integer(1)),
+      DISP_E_EXCEPTION);
+  // To a pipe, in the ANSI code page (1252 here).
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "IDispatch ()::Invoke(\"Open\"=00000001) failed w/ err0x80020009\n"
+            "Exception occurred (DISP_E_EXCEPTION): Excel could not do what it "
+            "was asked and raised an error of its own; what Excel said, when "
+            "it said anything, follows.\n"
+            "Excel said (Microsoft Excel): Sorry, we couldn't find \xc5r.xlsx. "
+            "Is it moved?\n");
 }
 
 // Run only as a child process of NullObjectEndsTheProcess (the variable
