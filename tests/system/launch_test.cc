@@ -1146,3 +1146,74 @@ TEST(LaunchTest, AnUnwritableHandoffKeyStartsNoHost) {
   ulvex_test::KillStandInHosts();
   ulvex_test::UnregisterStandInHost();
 }
+
+// The run owns its host from the first call to the final text: Ctrl+C
+// while the host starts, or while it answers its first call slowly, waits
+// for the host and ends it; a time limit that runs out while the run lets
+// go of a slow host after the success text changes nothing.
+TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
+  HandoffKeyScope handoffKey;
+  const std::string interrupted =
+      "\nRun interrupted by Ctrl+C.\n"
+      "Excel, which this run started, has been ended.\n";
+  const struct {
+    const char* name;
+    std::string script;
+    const char* pressAt;  // Ctrl+C once the host's log has this line
+    const wchar_t* timeLimit;
+    DWORD exitCode;
+    std::string outputEnd;
+  } rows[] = {
+      {"Ctrl+C while the host starts", "slow-start 3000\nidle\n", "SLOW-START",
+       nullptr, 1, interrupted},
+      {"Ctrl+C while the host answers its first call", "slow Hwnd 3000\nidle\n",
+       "SLOW Hwnd", nullptr, 1, interrupted},
+      {"time limit while the host answers its release late",
+       "slow-release 8000\n" + Script(kSuccess), nullptr, L"4s", 0,
+       Ended(kSuccess)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"edges");
+    ASSERT_TRUE(install.AddProgram());
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", row.script));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    const std::wstring log = install.File(L"host.log");
+    ASSERT_TRUE(
+        ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"), log));
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    if (row.timeLimit != nullptr)
+      options.setEnv[L"ULVEX_TIME_LIMIT"] = row.timeLimit;
+    bool pressed = row.pressAt == nullptr;
+    if (row.pressAt != nullptr) {
+      options.watch = [&](RunningChild& child) {
+        for (int i = 0; i < 400; ++i) {
+          for (const std::string& line : ulvex_test::ReadStandInLog(log))
+            if (line == row.pressAt) i = 400;
+          if (i < 400) Sleep(50);
+        }
+        pressed = ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT);
+      };
+    }
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(pressed);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.exitCode) << out;
+    EXPECT_TRUE(EndsWith(out, row.outputEnd)) << out;
+    // Every line printed before the host was asked for reached the pipe.
+    EXPECT_NE(out.find("Argument #0 is -TaskID set to '7'\n"),
+              std::string::npos)
+        << out;
+    if (row.exitCode == 1) {
+      EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+      EXPECT_FALSE(ulvex_test::HostRecordExists());
+    }
+    ulvex_test::KillStandInHosts();
+    ulvex_test::DeleteHostRecord();
+  }
+  ulvex_test::UnregisterStandInHost();
+}
