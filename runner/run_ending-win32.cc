@@ -40,6 +40,9 @@ constexpr DWORD kHostEndWaitMs = 2000;
 // How long the interruption's lines may take to reach standard output, and
 // the record's removal to be done.
 constexpr DWORD kBoundedStepMs = 500;
+// How long an ending that holds the run's thread may take before the
+// process ends without it (its lines may then be lost).
+constexpr DWORD kLastResortMs = 3000;
 // How long the end of the run waits for its watching threads.
 constexpr DWORD kThreadStopMs = 1000;
 // The interruption's lines: two lines and a time stamp.
@@ -150,20 +153,39 @@ DWORD WINAPI RemoveRecord(void*) {
   return 0;
 }
 
-// Writes text to the standard output handle, bounded. Standard output is
-// in text mode for the C runtime, so each "\n" goes out as "\r\n" as the
+// Copies text into pending for WriteStandardOutput. Standard output is in
+// text mode for the C runtime, so each "\n" goes out as "\r\n" as the
 // runtime writes it.
-void WriteBounded(const char* text) {
-  static PendingWrite pending;
+void PrepareWrite(const char* text, PendingWrite& pending) {
   DWORD length = 0;
   for (const char* at = text; *at != '\0' && length + 2 < sizeof pending.bytes;
        ++at) {
     if (*at == '\n') pending.bytes[length++] = '\r';
     pending.bytes[length++] = *at;
   }
-  if (length == 0) return;
   pending.length = length;
-  RunBounded(WriteStandardOutput, &pending);
+}
+
+DWORD WINAPI LastResort(void* started) {
+  SetEvent(started);
+  Sleep(kLastResortMs);
+  TerminateProcess(GetCurrentProcess(), kExitInterrupted);
+  return 0;
+}
+
+// Starts a thread that ends the process after kLastResortMs, and waits
+// (bounded) until it runs: once the run's thread is held, a lock it holds
+// (the loader's, the heap's) could stop this thread or the ones it starts.
+void StartLastResort() {
+  const HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (started == nullptr) return;
+  const HANDLE thread =
+      CreateThread(nullptr, 0, LastResort, started, 0, nullptr);
+  if (thread != nullptr) {
+    WaitForSingleObject(started, kBoundedStepMs);
+    CloseHandle(thread);
+  }
+  // NOTE: the event stays open; the thread may not have set it yet.
 }
 
 // Stops the run's own thread where it is: a call into the host that
@@ -179,20 +201,24 @@ void HoldRunThread() {
   GetThreadContext(runThread, &context);
 }
 
-// Ends the run from a thread other than the run's own: the run's thread is
-// held, then the lines that are still due go out, then the host and the
-// process end. No C runtime lock is taken (the held thread may hold the one
-// of standard output); the record's removal runs bounded (the held thread
-// may hold a lock of the registry's). The host's end is not waited for;
-// the process's end would end it all the same, through the job's
-// kill-on-close.
+// Ends the run from a thread other than the run's own: the lines that are
+// still due are made ready, the run's thread is held, then the lines go
+// out, the host and the process end. Nothing after the hold takes a C
+// runtime lock (the held thread may hold the one of standard output); the
+// write and the record's removal run bounded, and a last resort ends the
+// process should a lock of the held thread stop this one. The host's end
+// is not waited for; the process's end would end it all the same, through
+// the job's kill-on-close.
 [[noreturn]] void EndFromHandler() {
-  HoldRunThread();
   char text[kEndingTextSize] = "";
   if (!reported.exchange(true)) FormatInterruption(text, sizeof text);
   const bool endHost = HostOfRunRunning() && !hostEndReported.exchange(true);
   if (endHost) FormatHostEnded(text, sizeof text);
-  WriteBounded(text);
+  static PendingWrite pending;
+  PrepareWrite(text, pending);
+  StartLastResort();
+  HoldRunThread();
+  if (pending.length > 0) RunBounded(WriteStandardOutput, &pending);
   // The record would name a process that has ended: no later run needs it.
   if (endHost && EndHostOfRun(0)) RunBounded(RemoveRecord, nullptr);
   // NOTE: ExitProcess would run the C runtime's clean-up on this thread
