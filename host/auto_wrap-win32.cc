@@ -79,6 +79,9 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   char narrowName[kMemberNameBufferSize];
   NarrowMemberName(name, narrowName);
 
+  // What is printed so far reaches the file or pipe even if the process is
+  // ended during the call.
+  fflush(stdout);
   DISPID dispatchId = 0;
   HRESULT status = object->GetIDsOfNames(IID_NULL, &name, 1,
                                          LOCALE_USER_DEFAULT, &dispatchId);

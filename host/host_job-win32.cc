@@ -12,6 +12,7 @@ namespace {
 std::atomic<HANDLE> hostJob{nullptr};
 std::atomic<HANDLE> hostProcess{nullptr};
 std::atomic<bool> hostEnded{false};
+std::atomic<bool> hostStarting{false};
 
 void PrintUntied(DWORD error) {
   if (error == 0)
@@ -26,10 +27,14 @@ void PrintUntied(DWORD error) {
   fflush(stdout);
 }
 
+// Both ways the host's own children break away silently: only the host is
+// the run's to end, and a child of a host left running is no child of the
+// job for good.
 bool SetKillOnClose(HANDLE job, bool kill) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags =
-      kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+      JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK |
+      (kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
   return SetInformationJobObject(job, JobObjectExtendedLimitInformation,
                                  &limits, sizeof limits) != 0;
 }
@@ -83,10 +88,25 @@ void TieHostToRun(HANDLE process, DWORD openError) {
   hostJob.store(job);
 }
 
-void LetHostOutliveRun() {
+bool ReleaseHostFromJob() {
   const HANDLE job = hostJob.load();
-  if (job != nullptr) SetKillOnClose(job, false);
+  return job == nullptr || SetKillOnClose(job, false);
 }
+
+void LetHostOutliveRun() {
+  if (ReleaseHostFromJob()) return;
+  printf(
+      "Excel could not be let go of by this run (error %lu); it may be "
+      "ended when the run ends.\n",
+      static_cast<unsigned long>(GetLastError()));
+  fflush(stdout);
+}
+
+void BeginHostStart() { hostStarting.store(true); }
+
+void EndHostStart() { hostStarting.store(false); }
+
+bool HostStarting() { return hostStarting.load(); }
 
 bool HostOfRunRunning() {
   const HANDLE process = hostProcess.load();

@@ -2,6 +2,8 @@
 // that ends it when the run's process ends without letting it go first (a
 // run killed from outside), and an interrupted run ends it on purpose.
 // Every designed ending lets it go, so that it stays exactly as before.
+// Only the host is in the job: the processes it starts (a browser opened
+// from a link, a helper of the add-in) break away silently.
 #pragma once
 
 #include <windows.h>
@@ -22,8 +24,20 @@ constexpr DWORD kHostProcessAccess = PROCESS_SET_QUOTA | PROCESS_TERMINATE |
 void TieHostToRun(HANDLE process, DWORD openError);
 
 /// Lets the host outlive the run: clears kill-on-close. For every ending
-/// that is not an interruption.
+/// that is not an interruption; prints one line when it cannot be done
+/// (the host may then end with the run).
 void LetHostOutliveRun();
+
+/// LetHostOutliveRun without the line, for a thread that must not take the
+/// C runtime's locks; false when kill-on-close could not be cleared.
+bool ReleaseHostFromJob();
+
+/// From just before the host is asked for to just after it is tied and
+/// recorded: an interruption in between waits (bounded) for the run's
+/// thread to tie the host, so that the host can be ended with the run.
+void BeginHostStart();
+void EndHostStart();
+bool HostStarting();
 
 /// True while the host the run started runs and can be ended by it.
 bool HostOfRunRunning();

@@ -55,6 +55,7 @@ bool TakeDispatch(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
 // that cannot name its window is still driven as before.
 HWND ReadHostWindow(IDispatch* application) {
   if (application == nullptr) return nullptr;
+  FlushOutput();
   LPOLESTR name = const_cast<LPOLESTR>(L"Hwnd");
   DISPID id = 0;
   if (FAILED(application->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT,
@@ -125,7 +126,7 @@ void MakeReadOnly(const std::wstring& path) {
 
 }  // namespace
 
-LaunchOutcome LaunchExcel(ExcelSession& session) {
+LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
   ulvex::System().CoInitialize(nullptr);
   RegisterBusyHostFilter();
 
@@ -140,6 +141,14 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
     return LaunchOutcome::Ended;
   }
 
+  // From here to the record an interruption waits for this thread: a host
+  // asked for must be tied before the run can end it.
+  BeginHostStart();
+  if (interrupted()) {
+    EndHostStart();
+    return LaunchOutcome::Interrupted;
+  }
+  FlushOutput();
   status = ulvex::System().CoCreateInstance(classId, nullptr,
                                             CLSCTX_LOCAL_SERVER, IID_IDispatch,
                                             session.application.put_void());
@@ -154,14 +163,19 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
   }
   IDispatch* application = session.application.get();
 
-  PutInteger(application, L"Visible", 1);
+  // The host's window first: until it is tied and recorded, a run that
+  // ends (or is ended) would leave it running unknown.
   if (application != nullptr) {
     DWORD openError = 0;
     session.hostProcess.reset(
         OpenWindowProcess(ReadHostWindow(application), openError));
     TieHostToRun(session.hostProcess.get(), openError);
+    RecordHost(session.hostProcess.get());
   }
-  RecordHost(session.hostProcess.get());
+  EndHostStart();
+  if (interrupted()) return LaunchOutcome::Interrupted;
+
+  PutInteger(application, L"Visible", 1);
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,
@@ -208,6 +222,7 @@ LaunchOutcome LaunchExcel(ExcelSession& session) {
 }
 
 void ReleaseExcel(ExcelSession& session) {
+  FlushOutput();  // a host that never answers its release keeps no line
   session.workbooks.reset();
   session.application.reset();
   ulvex::System().CoUninitialize();

@@ -22,11 +22,18 @@ enum class LaunchOutcome {
   Ended,            ///< the run ends with status 1; its message is printed
   WorkbookNotOpen,  ///< the host runs, but Open failed; the messages are
                     ///< printed and no progress can come
+  Interrupted,      ///< interrupted before the host was asked for, or
+                    ///< while it started (then it is tied and recorded);
+                    ///< nothing is printed
 };
 
-/// Initialises COM, creates the host, makes it visible and maximised and
-/// opens the add-in workbook.
-LaunchOutcome LaunchExcel(ExcelSession& session);
+/// Initialises COM and creates the host; straight after it returns, reads
+/// the host's window, ties the host to the run and records it, before any
+/// other call. Then makes it visible and maximised and opens the add-in
+/// workbook. interrupted is asked right before the host is asked for and
+/// right after it is tied. Standard output is flushed before each call
+/// into the host, so that no line is lost if the process is ended there.
+LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)());
 
 /// Releases the workbooks collection, then the application, then leaves COM.
 void ReleaseExcel(ExcelSession& session);

@@ -151,31 +151,30 @@ int Run() {
   // A stale command line or final text would reach a host started now.
   if (!handedOff) return kExitFailure;
 
+  // From here the host's record lives as long as the host may work: every
+  // ending that leaves the host running keeps it, so that the next run
+  // ends that host before its add-in can hand the next run a result.
   ExcelSession excel;
-  switch (LaunchExcel(excel)) {
+  switch (LaunchExcel(excel, Interrupted)) {
     case LaunchOutcome::Opened:
       break;
     case LaunchOutcome::WorkbookNotOpen:
       // As after any failed task: the host stays as it is.
       ReleaseExcel(excel);
-      ForgetHost();
       return kExitFailure;
     case LaunchOutcome::Ended:
-      ForgetHost();
       return kExitFailure;
+    case LaunchOutcome::Interrupted:
+      return EndInterruptedRun();
   }
 
   std::wstring finalText;
   switch (watch.Follow(excel.hostProcess.get(), finalText)) {
     case MonitorOutcome::Finished:
-      // The add-in's final text is the run's last line: a log that the
-      // next run appends to goes on at the start of a line.
-      PrintLineEnd();
       break;
     case MonitorOutcome::Interrupted:
       return EndInterruptedRun();
     case MonitorOutcome::Failed:
-      ForgetHost();
       return kExitFailure;
     case MonitorOutcome::HostEnded:
       PrintLineEnd();
@@ -183,16 +182,23 @@ int Run() {
       return kExitFailure;
   }
 
-  ReleaseExcel(excel);
+  // The add-in's final text is the verdict: no interruption changes it
+  // from here, and the host is its own again.
+  const int verdict = IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
+  FixVerdict(verdict);
   ForgetHost();
-  return IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
+  // The final text is the run's last line: a log that the next run appends
+  // to goes on at the start of a line.
+  PrintLineEnd();
+  ReleaseExcel(excel);
+  return verdict;
 }
 
 // Every return from the run comes here. An interrupted run ends the host it
 // started; any other ending lets the host go on exactly as it is. No thread
 // but this one is left when the process ends.
 int EndRun(int status) {
-  if (Interrupted())
+  if (Interrupted() && !VerdictFixed())
     status = EndInterruptedRun();
   else
     LetHostOutliveRun();
@@ -205,7 +211,7 @@ int EndRun(int status) {
 int main() {
   RestrictDllSearchToSystemFolder();
   InstallInterruptHandler();
-  SetBeforeNoObjectExit(StopWatchThreads);
+  SetBeforeNoObjectExit([] { StopWatchThreads(); });
   std::set_new_handler(OutOfMemory);
   return EndRun(Run());
 }

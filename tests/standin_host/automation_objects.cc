@@ -26,6 +26,11 @@ void ObjectCreated() { ++State().liveObjects; }
 
 void ObjectGone() {
   if (--State().liveObjects == 0) {
+    // A busy host answers its client's last release late.
+    if (!State().exiting && State().directives.slowReleaseMs > 0) {
+      LogLine("SLOW-RELEASE");
+      Sleep(State().directives.slowReleaseMs);
+    }
     if (!State().exiting) LogLine("RELEASED");
     SetEvent(State().wake);
   }
@@ -104,6 +109,16 @@ bool Refused(const wchar_t* member) {
   for (const std::wstring& name : State().directives.refused)
     if (SameName(name, member)) return true;
   return false;
+}
+
+// A member told to answer late keeps its caller waiting first.
+void ScriptedDelay(const wchar_t* member) {
+  for (const MemberDelay& delay : State().directives.slowCalls) {
+    if (SameName(delay.member, member)) {
+      LogLine("SLOW " + Utf8(member));
+      Sleep(delay.ms);
+    }
+  }
 }
 
 bool ScriptedFailure(const wchar_t* member, HRESULT& status) {
@@ -239,6 +254,7 @@ class DispatchObject : public IDispatch {
     const std::string name =
         member ? Utf8(member->name) : "#" + std::to_string(id);
     LogLine(CallLine(flags, name, params));
+    if (member != nullptr) ScriptedDelay(member->name);
     HRESULT status = S_OK;
     if (member == nullptr) {
       status = DISP_E_MEMBERNOTFOUND;
@@ -346,6 +362,12 @@ class Workbooks : public DispatchObject {
     for (const std::string& error : script.errors)
       LogLine("SCRIPT-ERROR " + error);
     if (script.hangOpen) return HangOpen(exception);
+    if (script.failOpenStarted) {
+      // The add-in's code has started before the host reports the failure
+      // (a workbook that opens with an error after its start-up code ran).
+      StartAddIn(std::move(script.steps));
+      return Raise(exception, L"Told to fail after the add-in started");
+    }
     workbook_ = new Workbook;
     StartAddIn(std::move(script.steps));
     return S_OK;

@@ -103,7 +103,10 @@ const char* Serve(HANDLE quit, DWORD safetyMs) {
     PumpMessages();
     if (state.quitByScript) return "script";
     if (state.crashByScript) return "crash";
-    if (state.activated && state.liveObjects == 0 && !state.addInRunning)
+    // A host told to stay goes on after its last release, as a visible
+    // host does, until it is asked to quit.
+    if (state.activated && state.liveObjects == 0 && !state.addInRunning &&
+        !state.directives.stay)
       return "released";
     // While the add-in plays, its end wakes the loop; afterwards a client
     // that stays silent this long is taken to be gone.
@@ -149,6 +152,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return 1;
   }
 
+  // A host slow to start: its client waits in CoCreateInstance meanwhile.
+  if (state.directives.slowStartMs > 0) {
+    LogLine("SLOW-START");
+    Sleep(state.directives.slowStartMs);
+  }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   // Single use, as the spreadsheet host registers itself: every client
   // that creates the class gets a host process of its own.

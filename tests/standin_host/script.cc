@@ -172,6 +172,22 @@ Script ParseScript(const std::string& text) {
       script.failures.push_back({L"Open", DISP_E_EXCEPTION});
     } else if (command == "hang-open" && argument.empty()) {
       script.hangOpen = true;
+    } else if (command == "fail-open-started" && argument.empty()) {
+      script.failOpenStarted = true;
+    } else if (command == "stay" && argument.empty()) {
+      script.stay = true;
+    } else if (command == "slow-start" &&
+               ParseNumber(argument, kMaxSleepMs, value)) {
+      script.slowStartMs = static_cast<DWORD>(value);
+    } else if (command == "slow-release" &&
+               ParseNumber(argument, kMaxSleepMs, value)) {
+      script.slowReleaseMs = static_cast<DWORD>(value);
+    } else if (command == "slow" && argument.find(' ') != std::string::npos &&
+               ParseNumber(argument.substr(argument.find(' ') + 1), kMaxSleepMs,
+                           value)) {
+      script.slowCalls.push_back(
+          {Utf8ToWide(argument.substr(0, argument.find(' '))),
+           static_cast<DWORD>(value)});
     } else {
       script.errors.push_back(where + "cannot read \"" + line + "\"");
     }

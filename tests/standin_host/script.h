@@ -22,12 +22,22 @@ struct MemberFailure {
   HRESULT status;
 };
 
+struct MemberDelay {
+  std::wstring member;
+  DWORD ms;
+};
+
 struct Script {
   std::vector<ScriptStep> steps;        ///< played after Open
   std::vector<std::wstring> refused;    ///< lookups that fail
   std::vector<MemberFailure> failures;  ///< invocations that fail
+  std::vector<MemberDelay> slowCalls;   ///< invocations that answer late
   std::vector<std::string> errors;      ///< "line 3: ...", for the log
   bool hangOpen = false;                ///< Open never returns
+  bool failOpenStarted = false;         ///< Open starts the add-in, then fails
+  bool stay = false;        ///< the host stays after its last release
+  DWORD slowStartMs = 0;    ///< before the class is registered
+  DWORD slowReleaseMs = 0;  ///< in the client's last release
 };
 
 /// The largest script file the host reads.

@@ -1,5 +1,7 @@
 #include "tests/support/handoff_key.h"
 
+#include <sddl.h>
+
 namespace ulvex_test {
 
 const wchar_t kHandoffKey[] = L"Software\\Quennet\\Ulvex";
@@ -97,6 +99,31 @@ std::wstring ReadHandoffText(const std::wstring& name) {
     text.push_back(unit);
   }
   return text;
+}
+
+bool SetHandoffKeyReadOnly(bool readOnly) {
+  static std::vector<unsigned char> saved;
+  OpenKey key(READ_CONTROL | WRITE_DAC);
+  if (key.get() == nullptr) return false;
+  if (!readOnly) {
+    return !saved.empty() &&
+           RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION,
+                             saved.data()) == ERROR_SUCCESS;
+  }
+  DWORD size = 0;
+  RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+  saved.assign(size, 0);
+  if (size == 0 || RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION,
+                                     saved.data(), &size) != ERROR_SUCCESS)
+    return false;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  const LSTATUS status =
+      RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
+  LocalFree(descriptor);
+  return status == ERROR_SUCCESS;
 }
 
 }  // namespace ulvex_test

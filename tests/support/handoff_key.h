@@ -37,6 +37,11 @@ HandoffData ReadHandoffData(const std::wstring& name);
 /// The value's text up to its first NUL, or "<missing>".
 std::wstring ReadHandoffText(const std::wstring& name);
 
+/// Lets everyone only read the key (and be told of its changes): a run can
+/// follow it but not write it. false puts back the access it had before.
+/// The key's owner may always change its access.
+bool SetHandoffKeyReadOnly(bool readOnly);
+
 /// "Progress" as the add-in writes it.
 inline bool WriteProgress(const std::wstring& text) {
   return WriteHandoffValue(L"Progress", text);

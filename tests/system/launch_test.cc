@@ -147,10 +147,12 @@ bool IsReadOnly(const std::wstring& path) {
 
 TEST(LaunchTest, HostScenarios) {
   HandoffKeyScope handoffKey;
+  // The host's window is read first: the host is tied and recorded before
+  // any other call.
   const std::vector<std::string> allFive = {
-      kVisible, kHwnd, kWorkbooks, kFileValidation, kWindowState, kOpen};
+      kHwnd, kVisible, kWorkbooks, kFileValidation, kWindowState, kOpen};
   const std::vector<std::string> withoutValidation = {
-      kVisible, kHwnd, kWorkbooks, kWindowState, kOpen};
+      kHwnd, kVisible, kWorkbooks, kWindowState, kOpen};
   const std::vector<std::string> withoutHwnd = {
       kVisible, kWorkbooks, kFileValidation, kWindowState, kOpen};
   const std::string notOpened =
@@ -414,7 +416,7 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kWritable,
        FileState::kMissing,
        1,
-       {kVisible, kHwnd},
+       {kHwnd, kVisible},
        {},
        lookupFailed + "Workbooks\") failed w/err 0x80020006\n",
        false,
@@ -426,7 +428,7 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kWritable,
        FileState::kMissing,
        1,
-       {kVisible, kHwnd, kWorkbooks},
+       {kHwnd, kVisible, kWorkbooks},
        {{invokeFailed + "Workbooks\"=", ") failed w/ err0x80020009"},
         {exceptionWords, ""}},
        hostSaid + "Told to fail: Workbooks\n",
@@ -734,8 +736,16 @@ TEST(LaunchTest, HostScenarios) {
           << line.first << "..." << line.second << " in\n"
           << out;
 
-    // Every ending here is a designed one: the host's record goes with it.
-    EXPECT_FALSE(ulvex_test::HostRecordExists());
+    // Every ending here is a designed one. One that leaves the host
+    // running before the add-in's final text (a failed launch step) keeps
+    // the host's record for the next run; the others remove it.
+    const bool hostLeftRunning =
+        scenario.exitCode == 1 && !scenario.monitorReached &&
+        scenario.timeLimit == nullptr &&
+        std::find(scenario.calls.begin(), scenario.calls.end(), kHwnd) !=
+            scenario.calls.end();
+    EXPECT_EQ(ulvex_test::HostRecordExists(), hostLeftRunning);
+    ulvex_test::DeleteHostRecord();
 
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
     std::vector<std::string> expected = scenario.calls;
@@ -1212,3 +1222,153 @@ TEST(LaunchTest, AStoppedRunsHostCannotHandTheNextRunItsSuccess) {
 }
 
 }  // namespace
+
+// Every designed ending lets the host go on as it is: a host that stays
+// after its last release, as a visible host does, still runs after the run
+// has exited. A failed Open leaves its record for the next run, because the
+// add-in it started may still write; after the add-in's final text the
+// record goes.
+TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
+  HandoffKeyScope handoffKey;
+  constexpr DWORD kOutliveMs = 2000;
+  const struct {
+    const char* name;
+    std::string script;
+    DWORD exitCode;
+    bool recordKept;
+  } rows[] = {
+      {"success", "stay\n" + Script(kSuccess), 0, false},
+      {"failed task", "stay\n" + Script(kFailure), 1, false},
+      {"failed Open after the add-in started",
+       "stay\nfail-open-started\nprogress Working\nidle\n", 1, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"outlive");
+    ASSERT_TRUE(install.AddProgram());
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", row.script));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    ASSERT_TRUE(ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"),
+                                               install.File(L"host.log")));
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.exitCode) << out;
+    EXPECT_EQ(out.find("could not be let go of"), std::string::npos) << out;
+
+    EXPECT_FALSE(ulvex_test::WaitForStandInExit(kOutliveMs))
+        << "the host went with the run";
+    const std::vector<DWORD> hosts = ulvex_test::StandInHostProcessIds();
+    EXPECT_EQ(hosts.size(), 1u);
+    EXPECT_EQ(ulvex_test::HostRecordExists(), row.recordKept);
+    if (row.recordKept && hosts.size() == 1)
+      EXPECT_EQ(ulvex_test::RecordedHostProcessId(), hosts[0]);
+    ulvex_test::DeleteHostRecord();
+    ulvex_test::KillStandInHosts();
+  }
+  ulvex_test::UnregisterStandInHost();
+}
+
+// A hand-off key that the run can follow but not write: the command line
+// cannot reach the add-in, so no host is started (it would read a stale
+// command line and could hand over a stale final text).
+TEST(LaunchTest, AnUnwritableHandoffKeyStartsNoHost) {
+  HandoffKeyScope handoffKey;
+  InstallFolder install(L"unwritable");
+  ASSERT_TRUE(install.AddProgram());
+  ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", Script(kSuccess)));
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  const std::wstring log = install.File(L"host.log");
+  ASSERT_TRUE(ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"), log));
+  ASSERT_TRUE(ulvex_test::SetHandoffKeyReadOnly(true));
+  RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  const auto run = RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  ASSERT_TRUE(ulvex_test::SetHandoffKeyReadOnly(false));
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  const std::string out = Lines(run.out);
+  EXPECT_EQ(run.exitCode, 1u) << out;
+  EXPECT_TRUE(EndsWith(out,
+                       "Progress ERR: Failed to set Ulvex Progress Registry "
+                       "value : Progress\n"))
+      << out;
+  EXPECT_TRUE(ulvex_test::ReadStandInLog(log).empty()) << "a host started";
+  ulvex_test::KillStandInHosts();
+  ulvex_test::UnregisterStandInHost();
+}
+
+// The run owns its host from the first call to the final text: Ctrl+C
+// while the host starts, or while it answers its first call slowly, waits
+// for the host and ends it; a time limit that runs out while the run lets
+// go of a slow host after the success text changes nothing.
+TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
+  HandoffKeyScope handoffKey;
+  const std::string interrupted =
+      "\nRun interrupted by Ctrl+C.\n"
+      "Excel, which this run started, has been ended.\n";
+  const struct {
+    const char* name;
+    std::string script;
+    const char* pressAt;  // Ctrl+C once the host's log has this line
+    const wchar_t* timeLimit;
+    DWORD exitCode;
+    std::string outputEnd;
+  } rows[] = {
+      {"Ctrl+C while the host starts", "slow-start 3000\nidle\n", "SLOW-START",
+       nullptr, 1, interrupted},
+      {"Ctrl+C while the host answers its first call", "slow Hwnd 3000\nidle\n",
+       "SLOW Hwnd", nullptr, 1, interrupted},
+      {"time limit while the host answers its release late",
+       "slow-release 8000\n" + Script(kSuccess), nullptr, L"4s", 0,
+       Ended(kSuccess)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"edges");
+    ASSERT_TRUE(install.AddProgram());
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", row.script));
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    const std::wstring log = install.File(L"host.log");
+    ASSERT_TRUE(
+        ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"), log));
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    if (row.timeLimit != nullptr)
+      options.setEnv[L"ULVEX_TIME_LIMIT"] = row.timeLimit;
+    bool pressed = row.pressAt == nullptr;
+    if (row.pressAt != nullptr) {
+      options.watch = [&](RunningChild& child) {
+        for (int i = 0; i < 400; ++i) {
+          for (const std::string& line : ulvex_test::ReadStandInLog(log))
+            if (line == row.pressAt) i = 400;
+          if (i < 400) Sleep(50);
+        }
+        pressed = ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT);
+      };
+    }
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(pressed);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.exitCode) << out;
+    EXPECT_TRUE(EndsWith(out, row.outputEnd)) << out;
+    // Every line printed before the host was asked for reached the pipe.
+    EXPECT_NE(out.find("Argument #0 is -TaskID set to '7'\n"),
+              std::string::npos)
+        << out;
+    if (row.exitCode == 1) {
+      EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+      EXPECT_FALSE(ulvex_test::HostRecordExists());
+    }
+    ulvex_test::KillStandInHosts();
+    ulvex_test::DeleteHostRecord();
+  }
+  ulvex_test::UnregisterStandInHost();
+}

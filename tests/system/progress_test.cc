@@ -127,6 +127,7 @@ struct Step {
     Pause,
     Interrupt,
     EndSession,
+    CloseRequest,
     KillHost
   } kind;
   std::wstring text;                 // Write
@@ -154,6 +155,8 @@ Step Interrupt(DWORD event) { return {Step::Interrupt, L"", {}, "", 0, event}; }
 Step EndSession(DWORD flags) {
   return {Step::EndSession, L"", {}, "", 0, flags};
 }
+// WM_CLOSE to the program's hidden window, as taskkill without /f posts it.
+Step CloseRequest() { return {Step::CloseRequest}; }
 // The host's process ends at once, as when it crashes or is killed.
 Step KillHost() { return {Step::KillHost}; }
 Step DeleteProgress() { return {Step::Delete}; }
@@ -197,6 +200,18 @@ bool SendEndSession(HANDLE process, DWORD flags) {
   return PostMessageW(search.found, WM_ENDSESSION, TRUE, flags) != 0;
 }
 
+// Posts WM_CLOSE to the program's hidden window; false when it is not found.
+bool SendCloseRequest(HANDLE process) {
+  WindowSearch search{GetProcessId(process), nullptr};
+  const ULONGLONG deadline = GetTickCount64() + kAwaitMs;
+  while (search.found == nullptr && GetTickCount64() < deadline) {
+    EnumWindows(MatchSessionWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) Sleep(20);
+  }
+  return search.found != nullptr &&
+         PostMessageW(search.found, WM_CLOSE, 0, 0) != 0;
+}
+
 // Plays the steps once the program has printed "Loading Application";
 // returns false (after reporting) when the program did not do what a step
 // waits for, and then ends the run with a "QUIT" text.
@@ -226,6 +241,10 @@ bool PlayScript(RunningChild& child, const std::vector<Step>& steps) {
       case Step::EndSession:
         mark = child.Output().size();
         done = SendEndSession(child.process(), step.type);
+        break;
+      case Step::CloseRequest:
+        mark = child.Output().size();
+        done = SendCloseRequest(child.process());
         break;
       case Step::KillHost:
         mark = child.Output().size();
@@ -470,6 +489,15 @@ TEST_F(ProgressTest, AddInScenarios) {
        {Lit(kLoading), Dots(1),
         Lit("\nRun interrupted by the system shutting down.\n" + hostEnded +
             "\n")},
+       1},
+      // A polite stop (taskkill without /f) is an interruption of its own.
+      {"a request to close the program",
+       L"/taskid=7",
+       nullptr,
+       {Await("."), CloseRequest()},
+       {Lit(kLoading), Dots(1),
+        Lit("\nRun interrupted by a request to close the program.\n" +
+            hostEnded + "\n")},
        1},
       {"host killed mid-task: the run ends within 2 s",
        L"/taskid=7",
