@@ -36,22 +36,23 @@ cp scripts/demo/App-Ulvex.script "$install/App/Ulvex"
 stop_prefixes_on_exit "$WINEPREFIX"
 tests/wine/prefix.sh up "$WINEPREFIX" "$ULVEX_WINE"
 
-# (Named after what they do: a function named "wine" would call itself.)
+# (No function is named after a command it runs: one named "wine" would
+# call itself.)
 winpath() { "$ULVEX_WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-reg() { "$ULVEX_WINE" reg "$@" >/dev/null 2>&1; }
+wine_reg() { "$ULVEX_WINE" reg "$@" >/dev/null 2>&1; }
 
 # What an installation provides: the hand-off key the add-in reads and
 # writes, the host's class registration and the Office settings keys.
 clsid='{7C2FB74B-F292-4A58-8030-206F6FD5E9CE}'
-reg add 'HKCU\Software\Quennet\Ulvex' /f
-reg add 'HKCR\Excel.Application\CLSID' /ve /d "$clsid" /f
-reg add 'HKCR\Excel.Application\CurVer' /ve /d 'Excel.Application.16' /f
-reg add "HKCR\\CLSID\\$clsid\\LocalServer32" /ve /d "$(winpath "$bin/StandInHost.exe")" /f
-reg add 'HKCU\Software\Microsoft\Office\16.0\Common\General' /f
-reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
+wine_reg add 'HKCU\Software\Quennet\Ulvex' /f
+wine_reg add 'HKCR\Excel.Application\CLSID' /ve /d "$clsid" /f
+wine_reg add 'HKCR\Excel.Application\CurVer' /ve /d 'Excel.Application.16' /f
+wine_reg add "HKCR\\CLSID\\$clsid\\LocalServer32" /ve /d "$(winpath "$bin/StandInHost.exe")" /f
+wine_reg add 'HKCU\Software\Microsoft\Office\16.0\Common\General' /f
+wine_reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
 # The stand-in's scenario: its add-in script and its call log.
-reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
-reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
+wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
+wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
 rm -f "$demo/host-calls.log"
 
 cd "$install"
