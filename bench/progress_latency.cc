@@ -173,6 +173,16 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[std::min(index, values.size() - 1)];
 }
 
+// "median ... ms, p99 ... ms, max ... ms", or why there is no figure.
+std::string Spread(const std::vector<double>& values) {
+  if (values.empty()) return "no figure (no text was printed)";
+  char text[96];
+  snprintf(text, sizeof text, "median %.3f ms, p99 %.3f ms, max %.3f ms",
+           Percentile(values, 0.5), Percentile(values, 0.99),
+           Percentile(values, 1.0));
+  return text;
+}
+
 std::wstring Numbered(const wchar_t* prefix, int number) {
   wchar_t text[32];
   swprintf(text, 32, L"%ls-%05d", prefix, number);
@@ -429,11 +439,8 @@ int main(int argc, char** argv) {
     GetExitCodeProcess(child.process.hProcess, &exitCode);
 
     printf("progress monitor, %d texts one at a time:\n", texts);
-    printf(
-        "  latency write -> line on stdout: median %.3f ms, p99 %.3f ms, "
-        "max %.3f ms (%zu measured, %d missed)\n",
-        Percentile(latencies, 0.5), Percentile(latencies, 0.99),
-        Percentile(latencies, 1.0), latencies.size(), missed);
+    printf("  latency write -> line on stdout: %s (%zu measured, %d missed)\n",
+           Spread(latencies).c_str(), latencies.size(), missed);
     printf("  targets: median <= 2 ms, p99 <= 10 ms\n");
     printf("idle for %.1f s:\n", idleMs / 1000);
     // NOTE: Wine counts another process's CPU time in 10 ms ticks.
@@ -447,11 +454,8 @@ int main(int argc, char** argv) {
            static_cast<unsigned>(kBurstGapMs), burstMs / 1000);
     printf("  %d printed, %d lost (target 0)%s%s\n", printedBurst,
            kBurstTexts - printedBurst, lost.empty() ? "" : ":", lost.c_str());
-    printf(
-        "  latency of the printed ones: median %.3f ms, p99 %.3f ms, "
-        "max %.3f ms\n",
-        Percentile(burstLatencies, 0.5), Percentile(burstLatencies, 0.99),
-        Percentile(burstLatencies, 1.0));
+    printf("  latency of the printed ones: %s\n",
+           Spread(burstLatencies).c_str());
     printf("failed writes: %d; exit status %lu\n", addIn.failures(),
            static_cast<unsigned long>(exitCode));
     status = exitCode == 0 && missed == 0 ? 0 : 1;
@@ -466,7 +470,9 @@ int main(int argc, char** argv) {
     const double polledMedian = Percentile(polled, 0.5);
     printf("side by side, latency from the write to the reader:\n");
     if (floor.empty()) {
-      printf("  floor: no figure (the notified reader did not start)\n");
+      printf(
+          "  floor: no figure (the notified reader did not start or saw no "
+          "write)\n");
     } else {
       printf(
           "  floor, a bare change notification between two processes, "
@@ -475,8 +481,11 @@ int main(int argc, char** argv) {
           texts, floorMedian, Percentile(floor, 0.99), floor.size(),
           floorMissed);
     }
-    printf("  UlvexCmdLine, to its line on stdout (above): median %.3f ms\n",
-           program);
+    if (latencies.empty())
+      printf("  UlvexCmdLine: no figure (see above)\n");
+    else
+      printf("  UlvexCmdLine, to its line on stdout (above): median %.3f ms\n",
+             program);
     if (polled.empty()) {
       printf("  polling: no figure (the polling reader printed nothing)\n");
     } else {

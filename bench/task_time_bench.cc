@@ -83,6 +83,15 @@ std::string WhyNoLine(ulvex_test::RunningChild& child, const char* line) {
          std::to_string(kRunLimitMs / 1000) + " s; its output ended: " + output;
 }
 
+// "launch <ms>", or why there is no such figure.
+std::string Launch(const Timing& timing) {
+  if (timing.launchMs < 0)
+    return "launch: no figure (no \"Loading Application\" within 60 s)";
+  char text[48];
+  snprintf(text, sizeof text, "launch %.1f ms", timing.launchMs);
+  return text;
+}
+
 // Gives up a run whose measure cannot be taken: the reason, and the
 // program ended at once rather than left waiting for its silent add-in.
 void GiveUp(ulvex_test::RunningChild& child, EarlyEnd& result,
@@ -267,20 +276,22 @@ int main(int argc, char** argv) {
     }
     if (first) {
       const Timing cold = RunTask(install);
-      printf("  cold: launch %.1f ms, whole task %.1f ms (status %lu)\n",
-             cold.launchMs, cold.totalMs, cold.exitCode);
+      printf("  cold: %s, whole task %.1f ms (status %lu)\n",
+             Launch(cold).c_str(), cold.totalMs, cold.exitCode);
       first = false;
     }
     std::vector<double> launch, total;
     for (int i = 0; i < runs; ++i) {
       const Timing warm = RunTask(install);
-      printf("  warm %d: launch %.1f ms, whole task %.1f ms (status %lu)\n",
-             i + 1, warm.launchMs, warm.totalMs, warm.exitCode);
-      launch.push_back(warm.launchMs);
+      printf("  warm %d: %s, whole task %.1f ms (status %lu)\n", i + 1,
+             Launch(warm).c_str(), warm.totalMs, warm.exitCode);
+      if (warm.launchMs >= 0) launch.push_back(warm.launchMs);
       total.push_back(warm.totalMs);
     }
-    printf("  warm median of %d: launch %.1f ms, whole task %.1f ms\n", runs,
-           Median(launch), Median(total));
+    printf(
+        "  warm median of %d: launch %.1f ms (of %zu that printed it), "
+        "whole task %.1f ms\n",
+        runs, Median(launch), launch.size(), Median(total));
   }
 
   // The host ends while the add-in is silent.
