@@ -9,13 +9,23 @@
 //   (one text at a time, the program back in its wait before the next);
 // - idle: wake-ups per second (one dot per wake-up) and CPU time of the
 //   program while nothing changes;
-// - burst: 1,000 texts written 20 ms apart, and how many were printed.
+// - burst: 1,000 texts written 20 ms apart, and how many were printed;
+// - side by side, in the same run: the floor (a bare change notification
+//   between two processes, nothing printed) and the usual alternative (a
+//   reader that polls the value once a second, as a script would), with
+//   the ratios to the program's latency. On a shared machine a figure
+//   alone says little; ratios measured side by side say more.
+//
+// The two readers are this program started again with --notified or
+// --polled.
 #include <windows.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,7 +45,10 @@ constexpr DWORD kLineWaitMs = 5000;
 constexpr DWORD kStartWaitMs = 30000;
 const char kLoading[] = "Loading Application";
 const wchar_t kSuccess[] = L"QUIT - Task SUCCEEDED, process exit code 0";
-
+constexpr int kPolledTexts = 20;
+constexpr DWORD kPollMs = 1000;
+// Set by the notified reader each time it has read a change.
+const wchar_t kSeenEvent[] = L"UlvexBench.NotifiedReaderSaw";
 
 // The child's stdout, read on a thread of its own as it arrives, with the
 // arrival time of every chunk.
@@ -160,6 +173,16 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[std::min(index, values.size() - 1)];
 }
 
+// "median ... ms, p99 ... ms, max ... ms", or why there is no figure.
+std::string Spread(const std::vector<double>& values) {
+  if (values.empty()) return "no figure (no text was printed)";
+  char text[96];
+  snprintf(text, sizeof text, "median %.3f ms, p99 %.3f ms, max %.3f ms",
+           Percentile(values, 0.5), Percentile(values, 0.99),
+           Percentile(values, 1.0));
+  return text;
+}
+
 std::wstring Numbered(const wchar_t* prefix, int number) {
   wchar_t text[32];
   swprintf(text, 32, L"%ls-%05d", prefix, number);
@@ -199,9 +222,123 @@ bool Start(const std::wstring& commandLine, Child& child) {
   return created != 0;
 }
 
+// The floor: waits for a change of the hand-off key as the program does
+// (a notification registered for each change), reads "Progress" and sets
+// the seen event; prints nothing.
+int NotifiedReader() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, ulvex_test::kHandoffKey, 0,
+                    KEY_NOTIFY | KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return 2;
+  const HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const HANDLE seen = OpenEventW(EVENT_MODIFY_STATE, FALSE, kSeenEvent);
+  if (changed == nullptr || seen == nullptr) return 2;
+  for (;;) {
+    if (RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, changed,
+                                TRUE) != ERROR_SUCCESS)
+      return 2;
+    SetEvent(seen);  // registered: ready for the next write
+    WaitForSingleObject(changed, INFINITE);
+    wchar_t text[4096];
+    DWORD bytes = sizeof text;
+    RegQueryValueExW(key, L"Progress", nullptr, nullptr,
+                     reinterpret_cast<BYTE*>(text), &bytes);
+  }
+}
+
+// The usual alternative: reads "Progress" once a second and prints each
+// new text on a line of its own, as a script's loop would.
+int PolledReader() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, ulvex_test::kHandoffKey, 0,
+                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return 2;
+  std::wstring last;
+  for (bool first = true;; first = false) {
+    wchar_t text[4096] = {};
+    DWORD bytes = sizeof text - sizeof(wchar_t);
+    if (RegQueryValueExW(key, L"Progress", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(text),
+                         &bytes) == ERROR_SUCCESS &&
+        text != last) {
+      last = text;
+      if (!first) {
+        printf(":%s\n", Narrow(last).c_str());
+        fflush(stdout);
+      }
+    }
+    Sleep(kPollMs);
+  }
+}
+
+std::wstring ThisProgram() {
+  wchar_t path[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  return L"\"" + std::wstring(path) + L"\"";
+}
+
+// Write to the notified reader's wake-up and read: the latency of each of
+// texts writes (ms); empty when the reader cannot be started.
+std::vector<double> MeasureFloor(int texts, int& missed) {
+  std::vector<double> latencies;
+  const HANDLE seen = CreateEventW(nullptr, FALSE, FALSE, kSeenEvent);
+  Child reader;
+  if (seen == nullptr || !Start(ThisProgram() + L" --notified", reader))
+    return latencies;
+  AddIn addIn;
+  // The reader's wake-up is seen by the seen event it sets once it has
+  // read and registered again.
+  if (WaitForSingleObject(seen, kStartWaitMs) == WAIT_OBJECT_0) {
+    for (int i = 0; i < texts; ++i) {
+      const double written = addIn.Write(Numbered(L"floor", i));
+      if (WaitForSingleObject(seen, kLineWaitMs) == WAIT_OBJECT_0)
+        latencies.push_back(ulvex_test::MillisecondsNow() - written);
+      else
+        ++missed;
+      Sleep(3 + i % 5);
+    }
+  }
+  TerminateProcess(reader.process.hProcess, 0);
+  CloseHandle(reader.out);
+  CloseHandle(reader.process.hThread);
+  CloseHandle(reader.process.hProcess);
+  CloseHandle(seen);
+  return latencies;
+}
+
+// Write to the polling reader's line: each write at another point of its
+// one-second cycle (spread evenly over the cycle).
+std::vector<double> MeasurePolled(int texts, int& missed) {
+  std::vector<double> latencies;
+  Child reader;
+  if (!Start(ThisProgram() + L" --polled", reader)) return latencies;
+  {
+    OutputLog out(reader.out);
+    AddIn addIn;
+    Sleep(kPollMs);  // its first read is done
+    for (int i = 0; i < texts; ++i) {
+      Sleep(static_cast<DWORD>(i * 379 % kPollMs));
+      const std::wstring text = Numbered(L"polled", i);
+      const size_t mark = out.Snapshot().size();
+      const double written = addIn.Write(text);
+      const double printed = out.WaitFor(":" + Narrow(text), mark, 3 * kPollMs);
+      if (printed < 0)
+        ++missed;
+      else
+        latencies.push_back(printed - written);
+    }
+    TerminateProcess(reader.process.hProcess, 0);
+  }
+  CloseHandle(reader.process.hThread);
+  CloseHandle(reader.process.hProcess);
+  return latencies;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && strcmp(argv[1], "--notified") == 0) return NotifiedReader();
+  if (argc > 1 && strcmp(argv[1], "--polled") == 0) return PolledReader();
   const int texts = argc > 1 ? std::max(1, atoi(argv[1])) : kDefaultTexts;
   const int idleSeconds =
       argc > 2 ? std::max(1, atoi(argv[2])) : kDefaultIdleSeconds;
@@ -270,7 +407,8 @@ int main(int argc, char** argv) {
     std::vector<double> burstWritten(kBurstTexts);
     double previous = burstStart - kBurstGapMs;
     for (int i = 0; i < kBurstTexts; ++i) {
-      for (double wait = previous + kBurstGapMs - ulvex_test::MillisecondsNow(); wait > 0;
+      for (double wait = previous + kBurstGapMs - ulvex_test::MillisecondsNow();
+           wait > 0;
            wait = previous + kBurstGapMs - ulvex_test::MillisecondsNow())
         Sleep(static_cast<DWORD>(wait) + (wait < 1 ? 1 : 0));
       burstWritten[i] = addIn.Write(Numbered(L"burst", i));
@@ -301,11 +439,8 @@ int main(int argc, char** argv) {
     GetExitCodeProcess(child.process.hProcess, &exitCode);
 
     printf("progress monitor, %d texts one at a time:\n", texts);
-    printf(
-        "  latency write -> line on stdout: median %.3f ms, p99 %.3f ms, "
-        "max %.3f ms (%zu measured, %d missed)\n",
-        Percentile(latencies, 0.5), Percentile(latencies, 0.99),
-        Percentile(latencies, 1.0), latencies.size(), missed);
+    printf("  latency write -> line on stdout: %s (%zu measured, %d missed)\n",
+           Spread(latencies).c_str(), latencies.size(), missed);
     printf("  targets: median <= 2 ms, p99 <= 10 ms\n");
     printf("idle for %.1f s:\n", idleMs / 1000);
     // NOTE: Wine counts another process's CPU time in 10 ms ticks.
@@ -319,14 +454,52 @@ int main(int argc, char** argv) {
            static_cast<unsigned>(kBurstGapMs), burstMs / 1000);
     printf("  %d printed, %d lost (target 0)%s%s\n", printedBurst,
            kBurstTexts - printedBurst, lost.empty() ? "" : ":", lost.c_str());
-    printf(
-        "  latency of the printed ones: median %.3f ms, p99 %.3f ms, "
-        "max %.3f ms\n",
-        Percentile(burstLatencies, 0.5), Percentile(burstLatencies, 0.99),
-        Percentile(burstLatencies, 1.0));
+    printf("  latency of the printed ones: %s\n",
+           Spread(burstLatencies).c_str());
     printf("failed writes: %d; exit status %lu\n", addIn.failures(),
            static_cast<unsigned long>(exitCode));
     status = exitCode == 0 && missed == 0 ? 0 : 1;
+
+    // The floor and the alternative, with the program's figure beside them.
+    int floorMissed = 0, polledMissed = 0;
+    const std::vector<double> floor = MeasureFloor(texts, floorMissed);
+    const std::vector<double> polled =
+        MeasurePolled(kPolledTexts, polledMissed);
+    const double program = Percentile(latencies, 0.5);
+    const double floorMedian = Percentile(floor, 0.5);
+    const double polledMedian = Percentile(polled, 0.5);
+    printf("side by side, latency from the write to the reader:\n");
+    if (floor.empty()) {
+      printf(
+          "  floor: no figure (the notified reader did not start or saw no "
+          "write)\n");
+    } else {
+      printf(
+          "  floor, a bare change notification between two processes, "
+          "nothing printed (%d texts): median %.3f ms, p99 %.3f ms "
+          "(%zu measured, %d missed)\n",
+          texts, floorMedian, Percentile(floor, 0.99), floor.size(),
+          floorMissed);
+    }
+    if (latencies.empty())
+      printf("  UlvexCmdLine: no figure (see above)\n");
+    else
+      printf("  UlvexCmdLine, to its line on stdout (above): median %.3f ms\n",
+             program);
+    if (polled.empty()) {
+      printf("  polling: no figure (the polling reader printed nothing)\n");
+    } else {
+      printf(
+          "  a reader polling \"Progress\" once a second, as a script would "
+          "(%d texts): median %.1f ms, max %.1f ms (%zu measured, %d "
+          "missed)\n",
+          kPolledTexts, polledMedian, Percentile(polled, 1.0), polled.size(),
+          polledMissed);
+    }
+    if (!floor.empty() && floorMedian > 0 && program > 0)
+      printf("  ratio UlvexCmdLine / floor: %.1f\n", program / floorMedian);
+    if (!polled.empty() && program > 0)
+      printf("  ratio polling / UlvexCmdLine: %.0f\n", polledMedian / program);
   }
   CloseHandle(child.process.hThread);
   CloseHandle(child.process.hProcess);

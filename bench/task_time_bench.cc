@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/handoff_key.h"
+#include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
@@ -60,86 +62,192 @@ Timing RunTask(const ulvex_test::InstallFolder& install) {
   return timing;
 }
 
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// One run of a measure that ends the run early: its figure, or why there
+// is none.
+struct EarlyEnd {
+  double ms = -1;
+  std::string why;  ///< empty when ms holds a figure
+  DWORD exitCode = 0;
+};
+
+std::string WhyNoLine(ulvex_test::RunningChild& child, const char* line) {
+  std::string output = child.Output();
+  if (output.size() > 300) output = "..." + output.substr(output.size() - 300);
+  return std::string("the program did not print \"") + line + "\" within " +
+         std::to_string(kRunLimitMs / 1000) + " s; its output ended: " + output;
+}
+
+// "launch <ms>", or why there is no such figure.
+std::string Launch(const Timing& timing) {
+  if (timing.launchMs < 0)
+    return "launch: no figure (no \"Loading Application\" within 60 s)";
+  char text[48];
+  snprintf(text, sizeof text, "launch %.1f ms", timing.launchMs);
+  return text;
+}
+
+// Gives up a run whose measure cannot be taken: the reason, and the
+// program ended at once rather than left waiting for its silent add-in.
+void GiveUp(ulvex_test::RunningChild& child, EarlyEnd& result,
+            std::string why) {
+  result.why = std::move(why);
+  TerminateProcess(child.process(), 255);
+}
+
 // A run whose host is killed while the add-in is silent: the time from
 // the host's end (its process has ended) to the program's exit.
-double HostEndToExitMs(const ulvex_test::InstallFolder& install,
-                       DWORD& exitCode) {
-  double gapMs = -1;
+EarlyEnd HostEndToExit(const ulvex_test::InstallFolder& install) {
+  EarlyEnd result;
   ulvex_test::RunOptions options;
   options.timeoutMs = kRunLimitMs;
   options.watch = [&](ulvex_test::RunningChild& child) {
-    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) return;
+    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) {
+      GiveUp(child, result, WhyNoLine(child, ":Working"));
+      return;
+    }
     // Returns once the host's process has ended.
-    if (ulvex_test::TerminateStandInHosts() == 0) return;
+    if (ulvex_test::TerminateStandInHosts() == 0) {
+      GiveUp(child, result, "no stand-in host could be ended");
+      return;
+    }
     const double ended = ulvex_test::MillisecondsNow();
     if (WaitForSingleObject(child.process(), kRunLimitMs) == WAIT_OBJECT_0)
-      gapMs = ulvex_test::MillisecondsNow() - ended;
+      result.ms = ulvex_test::MillisecondsNow() - ended;
+    else
+      result.why = "the program had not ended 60 s after its host";
   };
   const auto run =
       ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
-  exitCode = run.timedOut ? 255 : run.exitCode;
-  return gapMs;
+  result.exitCode = run.timedOut ? 255 : run.exitCode;
+  return result;
 }
 
 // A run with ULVEX_TIME_LIMIT=2s and a silent add-in: the time from the
 // limit's end (two seconds after the process was created) to the process's
 // exit, both from the process's own times. It includes the program's start
 // under Wine, which the limit counts from a little later.
-double LimitEndToExitMs(const ulvex_test::InstallFolder& install,
-                        DWORD& exitCode) {
-  double gapMs = -1;
+EarlyEnd LimitEndToExit(const ulvex_test::InstallFolder& install) {
+  EarlyEnd result;
   ulvex_test::RunOptions options;
   options.timeoutMs = kRunLimitMs;
   options.setEnv[L"ULVEX_TIME_LIMIT"] = L"2s";
   options.watch = [&](ulvex_test::RunningChild& child) {
-    if (WaitForSingleObject(child.process(), kRunLimitMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(child.process(), kRunLimitMs) != WAIT_OBJECT_0) {
+      result.why = "the program had not ended 60 s after its start";
       return;
+    }
     FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(child.process(), &created, &exited, &kernel, &user))
+    if (!GetProcessTimes(child.process(), &created, &exited, &kernel, &user)) {
+      result.why = "the program's times could not be read (error " +
+                   std::to_string(GetLastError()) + ")";
       return;
+    }
     auto ms = [](const FILETIME& t) {
       return static_cast<double>((ULONGLONG{t.dwHighDateTime} << 32) |
                                  t.dwLowDateTime) /
              1e4;
     };
-    gapMs = ms(exited) - ms(created) - 2000;
+    result.ms = ms(exited) - ms(created) - 2000;
   };
   const auto run =
       ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
-  exitCode = run.timedOut ? 255 : run.exitCode;
-  return gapMs;
+  result.exitCode = run.timedOut ? 255 : run.exitCode;
+  return result;
 }
 
 // A run with a silent add-in, interrupted by Ctrl+C: the time from the
 // moment Ctrl+C is sent (ConsoleControl.exe's start included) to the end
-// of the host's process.
-double CtrlCToHostEndMs(const ulvex_test::InstallFolder& install,
-                        DWORD& exitCode) {
-  double gapMs = -1;
+// of the host's process. The run's host is the one the program recorded
+// (or else the one that started with the run): another host in the prefix,
+// of an earlier run still on its way out or of another Wine job, is not.
+EarlyEnd CtrlCToHostEnd(const ulvex_test::InstallFolder& install) {
+  EarlyEnd result;
   ulvex_test::RunOptions options;
   options.timeoutMs = kRunLimitMs;
+  const std::vector<DWORD> before = ulvex_test::StandInHostProcessIds();
   options.watch = [&](ulvex_test::RunningChild& child) {
-    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) return;
-    const std::vector<DWORD> hosts = ulvex_test::StandInHostProcessIds();
-    if (hosts.size() != 1) return;
-    const HANDLE host = OpenProcess(SYNCHRONIZE, FALSE, hosts[0]);
-    if (host == nullptr) return;
+    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) {
+      GiveUp(child, result, WhyNoLine(child, ":Working"));
+      return;
+    }
+    // The program records the host it started; a host it could not
+    // record is the one that started with the run.
+    DWORD hostId = ulvex_test::RecordedHostProcessId();
+    if (hostId == 0) {
+      std::vector<DWORD> hosts;
+      for (DWORD id : ulvex_test::StandInHostProcessIds())
+        if (std::find(before.begin(), before.end(), id) == before.end())
+          hosts.push_back(id);
+      if (hosts.size() != 1) {
+        GiveUp(child, result,
+               "no host recorded, and " + std::to_string(hosts.size()) +
+                   " stand-in hosts started with the run, not one");
+        return;
+      }
+      hostId = hosts[0];
+    }
+    const HANDLE host = OpenProcess(SYNCHRONIZE, FALSE, hostId);
+    if (host == nullptr) {
+      GiveUp(child, result,
+             "the host's process could not be opened (error " +
+                 std::to_string(GetLastError()) + ")");
+      return;
+    }
     const double sent = ulvex_test::MillisecondsNow();
-    if (ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT) &&
-        WaitForSingleObject(host, kRunLimitMs) == WAIT_OBJECT_0)
-      gapMs = ulvex_test::MillisecondsNow() - sent;
+    DWORD sender = 0;
+    if (!ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT, &sender))
+      GiveUp(child, result,
+             "ConsoleControl.exe could not press Ctrl+C (status " +
+                 std::to_string(sender) + ")");
+    else if (WaitForSingleObject(host, kRunLimitMs) == WAIT_OBJECT_0)
+      result.ms = ulvex_test::MillisecondsNow() - sent;
+    else
+      result.why = "the host had not ended 60 s after Ctrl+C";
     CloseHandle(host);
   };
   const auto run =
       ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
-  exitCode = run.timedOut ? 255 : run.exitCode;
-  return gapMs;
+  result.exitCode = run.timedOut ? 255 : run.exitCode;
+  return result;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+// Runs a measure that ends the run early a few times and prints each run
+// and the median of the runs that gave a figure. Every run registers a
+// class of its own: a host a run ended cannot start again under Wine.
+void EarlyEndRuns(const char* title, const char* what, int runs,
+                  EarlyEnd (*measure)(const ulvex_test::InstallFolder&),
+                  const ulvex_test::InstallFolder& install) {
+  printf("%s:\n", title);
+  std::vector<double> figures;
+  for (int i = 0; i < runs; ++i) {
+    ulvex_test::RegisterStandInHost(L"Excel.Application.16");
+    const EarlyEnd run = measure(install);
+    if (run.why.empty()) {
+      printf("  run %d: %s %.1f ms (status %lu)\n", i + 1, what, run.ms,
+             run.exitCode);
+      figures.push_back(run.ms);
+    } else {
+      printf("  run %d: no figure: %s (status %lu)\n", i + 1, run.why.c_str(),
+             run.exitCode);
+    }
+    if (!ulvex_test::WaitForStandInExit(10000)) {
+      printf(
+          "  (a stand-in host was still running 10 s after the run; "
+          "ended now)\n");
+      ulvex_test::KillStandInHosts();
+    }
+  }
+  if (figures.empty())
+    printf("  no figure: none of the %d runs gave one (see above)\n", runs);
+  else
+    printf("  median of %zu of %d runs: %s %.1f ms\n", figures.size(), runs,
+           what, Median(figures));
 }
 
 }  // namespace
@@ -168,20 +276,22 @@ int main(int argc, char** argv) {
     }
     if (first) {
       const Timing cold = RunTask(install);
-      printf("  cold: launch %.1f ms, whole task %.1f ms (status %lu)\n",
-             cold.launchMs, cold.totalMs, cold.exitCode);
+      printf("  cold: %s, whole task %.1f ms (status %lu)\n",
+             Launch(cold).c_str(), cold.totalMs, cold.exitCode);
       first = false;
     }
     std::vector<double> launch, total;
     for (int i = 0; i < runs; ++i) {
       const Timing warm = RunTask(install);
-      printf("  warm %d: launch %.1f ms, whole task %.1f ms (status %lu)\n",
-             i + 1, warm.launchMs, warm.totalMs, warm.exitCode);
-      launch.push_back(warm.launchMs);
+      printf("  warm %d: %s, whole task %.1f ms (status %lu)\n", i + 1,
+             Launch(warm).c_str(), warm.totalMs, warm.exitCode);
+      if (warm.launchMs >= 0) launch.push_back(warm.launchMs);
       total.push_back(warm.totalMs);
     }
-    printf("  warm median of %d: launch %.1f ms, whole task %.1f ms\n", runs,
-           Median(launch), Median(total));
+    printf(
+        "  warm median of %d: launch %.1f ms (of %zu that printed it), "
+        "whole task %.1f ms\n",
+        runs, Median(launch), launch.size(), Median(total));
   }
 
   // The host ends while the add-in is silent.
@@ -191,46 +301,14 @@ int main(int argc, char** argv) {
     printf("set-up failed\n");
     return 1;
   }
-  printf("host ends while the add-in is silent:\n");
-  std::vector<double> gaps;
-  for (int i = 0; i < runs; ++i) {
-    DWORD exitCode = 0;
-    const double gap = HostEndToExitMs(install, exitCode);
-    printf("  run %d: host's end to exit %.1f ms (status %lu)\n", i + 1, gap,
-           exitCode);
-    gaps.push_back(gap);
-  }
-  printf("  median of %d: host's end to exit %.1f ms\n", runs, Median(gaps));
-
-  // The run ends early, and its host with it. Every run registers a class
-  // of its own: a host this run ended cannot start again under Wine.
+  EarlyEndRuns("host ends while the add-in is silent", "host's end to exit",
+               runs, HostEndToExit, install);
+  // The run ends early, and its host with it.
   constexpr int kEarlyEndRuns = 5;
-  printf("time limit of 2 s runs out while the add-in is silent:\n");
-  std::vector<double> limitGaps;
-  for (int i = 0; i < kEarlyEndRuns; ++i) {
-    ulvex_test::RegisterStandInHost(L"Excel.Application.16");
-    DWORD exitCode = 0;
-    const double gap = LimitEndToExitMs(install, exitCode);
-    printf("  run %d: limit's end to exit %.1f ms (status %lu)\n", i + 1, gap,
-           exitCode);
-    limitGaps.push_back(gap);
-    ulvex_test::WaitForStandInExit(10000);
-  }
-  printf("  median of %d: limit's end to exit %.1f ms\n", kEarlyEndRuns,
-         Median(limitGaps));
-  printf("Ctrl+C while the add-in is silent:\n");
-  std::vector<double> hostGaps;
-  for (int i = 0; i < kEarlyEndRuns; ++i) {
-    ulvex_test::RegisterStandInHost(L"Excel.Application.16");
-    DWORD exitCode = 0;
-    const double gap = CtrlCToHostEndMs(install, exitCode);
-    printf("  run %d: Ctrl+C to the host's end %.1f ms (status %lu)\n", i + 1,
-           gap, exitCode);
-    hostGaps.push_back(gap);
-    ulvex_test::WaitForStandInExit(10000);
-  }
-  printf("  median of %d: Ctrl+C to the host's end %.1f ms\n", kEarlyEndRuns,
-         Median(hostGaps));
+  EarlyEndRuns("time limit of 2 s runs out while the add-in is silent",
+               "limit's end to exit", kEarlyEndRuns, LimitEndToExit, install);
+  EarlyEndRuns("Ctrl+C while the add-in is silent", "Ctrl+C to the host's end",
+               kEarlyEndRuns, CtrlCToHostEnd, install);
 
   // The same program without a host: its own start and exit.
   ulvex_test::UnregisterStandInHost();

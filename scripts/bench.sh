@@ -13,8 +13,8 @@ cmake --preset "$ULVEX_PRESET" >/dev/null
 cmake --build --preset "$ULVEX_PRESET" --target progress_latency task_time_bench >/dev/null
 
 prefix=$PWD/$build/wineprefix
+stop_prefixes_on_exit "$prefix"
 tests/wine/prefix.sh up "$prefix" "$ULVEX_WINE"
-trap 'tests/wine/prefix.sh down "$prefix" "$ULVEX_WINE"' EXIT
 
-$build/wine-run.sh $build/bin/progress_latency.exe
-$build/wine-run.sh $build/bin/task_time_bench.exe
+"$build/wine-run.sh" "$build/bin/progress_latency.exe"
+"$build/wine-run.sh" "$build/bin/task_time_bench.exe"

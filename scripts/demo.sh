@@ -2,7 +2,8 @@
 # The main job: builds the program and runs one whole task under Wine, as a
 # scheduled task would, against the stand-in host that the tests use in
 # place of the spreadsheet host. Shows what the program prints and its exit
-# status. Everything lives under build/demo (its own Wine prefix).
+# status, and ends with that status. Everything lives under build/demo (its
+# own Wine prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,25 +31,28 @@ cp "$bin/UlvexCmdLine.exe" "$install/"
 cp "$bin/VersionFixture.exe" "$install/Ulvex_32.exe"
 cp scripts/demo/App-Ulvex.script "$install/App/Ulvex"
 
+# The prefix's server, the program and the host it started end with the
+# script, whichever way it ends.
+stop_prefixes_on_exit "$WINEPREFIX"
 tests/wine/prefix.sh up "$WINEPREFIX" "$ULVEX_WINE"
-trap '"$root/tests/wine/prefix.sh" down "$WINEPREFIX" "$ULVEX_WINE"' EXIT
 
-wine() { "$ULVEX_WINE" "$@"; }
-winpath() { wine winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-reg() { wine reg "$@" >/dev/null 2>&1; }
+# (No function is named after a command it runs: one named "wine" would
+# call itself.)
+winpath() { "$ULVEX_WINE" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+wine_reg() { "$ULVEX_WINE" reg "$@" >/dev/null 2>&1; }
 
 # What an installation provides: the hand-off key the add-in reads and
 # writes, the host's class registration and the Office settings keys.
 clsid='{7C2FB74B-F292-4A58-8030-206F6FD5E9CE}'
-reg add 'HKCU\Software\Quennet\Ulvex' /f
-reg add 'HKCR\Excel.Application\CLSID' /ve /d "$clsid" /f
-reg add 'HKCR\Excel.Application\CurVer' /ve /d 'Excel.Application.16' /f
-reg add "HKCR\\CLSID\\$clsid\\LocalServer32" /ve /d "$(winpath "$bin/StandInHost.exe")" /f
-reg add 'HKCU\Software\Microsoft\Office\16.0\Common\General' /f
-reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
+wine_reg add 'HKCU\Software\Quennet\Ulvex' /f
+wine_reg add 'HKCR\Excel.Application\CLSID' /ve /d "$clsid" /f
+wine_reg add 'HKCR\Excel.Application\CurVer' /ve /d 'Excel.Application.16' /f
+wine_reg add "HKCR\\CLSID\\$clsid\\LocalServer32" /ve /d "$(winpath "$bin/StandInHost.exe")" /f
+wine_reg add 'HKCU\Software\Microsoft\Office\16.0\Common\General' /f
+wine_reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
 # The stand-in's scenario: its add-in script and its call log.
-reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
-reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
+wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
+wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
 rm -f "$demo/host-calls.log"
 
 cd "$install"
@@ -58,22 +62,39 @@ if [ $# -gt 0 ]; then
 else
   command=(UlvexCmdLine.exe /taskid=MonthEnd-42 /auto /p1=2026-11 "/p2=North region")
 fi
-echo "\$ wine UlvexCmdLine.exe$(printf ' %q' "${command[@]:1}")"
-set +e
+# The command as a user would type it: an argument with a blank or a
+# character the shell reads in double quotes.
+typed() {
+  if [[ $1 =~ ^[A-Za-z0-9_./=:,+%@-]+$ ]]; then
+    printf ' %s' "$1"
+  else
+    local quoted=${1//\\/\\\\}
+    quoted=${quoted//\"/\\\"}
+    quoted=${quoted//\$/\\\$}
+    quoted=${quoted//\`/\\\`}
+    printf ' "%s"' "$quoted"
+  fi
+}
+shown=""
+for argument in "${command[@]:1}"; do shown+=$(typed "$argument"); done
+echo "\$ wine UlvexCmdLine.exe$shown"
 started=$(date +%s%N)
 # Shown as it comes, through a file: a process Wine starts for the program
 # (the desktop, the host) inherits its output and would keep a pipe open.
-wine "${command[@]}" >"$demo/run.out" 2>&1 &
+# The script waits for the program with wait, which a signal interrupts.
+"$ULVEX_WINE" "${command[@]}" >"$demo/run.out" 2>&1 &
 program=$!
-tail -s 0.1 -f --pid=$program "$demo/run.out"
-wait $program
-status=$?
+tail -s 0.1 -f --pid=$program "$demo/run.out" &
+follower=$!
+status=0
+wait $program || status=$?
 ended=$(date +%s%N)
-set -e
+wait $follower || true
 # The program ends its output with a line end; in HTML mode that is "<br>".
 if [ -n "$(tail -c 1 "$demo/run.out")" ]; then echo; fi
 elapsed_ms=$(( (ended - started) / 1000000 ))
 echo "Exit status: $status   (run time ${elapsed_ms} ms)"
 echo
 echo "The stand-in host received these automation calls:"
-grep -E '^(PUT|GET|METHOD) ' "$demo/host-calls.log" | sed 's/^/  /'
+grep -E '^(PUT|GET|METHOD) ' "$demo/host-calls.log" | sed 's/^/  /' || true
+exit "$status"

@@ -243,7 +243,7 @@ std::wstring QuotedProgramPath() {
   return L"\"" + BinFolder() + L"\\UlvexCmdLine.exe\"";
 }
 
-bool SendConsoleControl(HANDLE process, DWORD event) {
+bool SendConsoleControl(HANDLE process, DWORD event, DWORD* senderStatus) {
   const std::wstring command = L"\"" + BinFolder() +
                                L"\\ConsoleControl.exe\" " +
                                std::to_wstring(GetProcessId(process)) +
@@ -251,7 +251,9 @@ bool SendConsoleControl(HANDLE process, DWORD event) {
   RunOptions options;
   options.timeoutMs = 10000;
   const ProgramRun run = RunProgram(command, options);
-  return run.started && !run.timedOut && run.exitCode == 0;
+  const bool ran = run.started && !run.timedOut;
+  if (senderStatus != nullptr) *senderStatus = ran ? run.exitCode : 255;
+  return ran && run.exitCode == 0;
 }
 
 std::string Lines(std::string text) {

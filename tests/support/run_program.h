@@ -99,8 +99,10 @@ std::wstring QuotedProgramPath();
 
 /// Presses Ctrl+C (CTRL_C_EVENT) or Ctrl+Break (CTRL_BREAK_EVENT) in the
 /// console of a running program (ConsoleControl.exe does it); true when
-/// the event was sent.
-bool SendConsoleControl(HANDLE process, DWORD event);
+/// the event was sent. senderStatus, when given, receives the sender's
+/// exit status (255 when it did not start or end in time).
+bool SendConsoleControl(HANDLE process, DWORD event,
+                        DWORD* senderStatus = nullptr);
 
 /// The program's lines: its stdout and stderr are in text mode, so each
 /// "\n" it writes reaches the pipe as "\r\n"; this turns them back.

@@ -3,7 +3,7 @@
 #   prefix.sh up|down <prefix dir> [Wine loader, "wine" by default]
 set -eu
 action=$1
-export WINEPREFIX=$2
+export WINEPREFIX="$2"
 wine=${3:-wine}
 if [ "$wine" != wine ]; then export WINELOADER="$wine"; fi
 export WINEDEBUG=-all

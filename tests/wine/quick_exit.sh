@@ -5,7 +5,7 @@
 # made Wine's launcher report 137 and write a "wine client error" line.
 #   quick_exit.sh <prefix dir> <program> <runs> [Wine loader, "wine" by default]
 set -u
-export WINEPREFIX=$1
+export WINEPREFIX="$1"
 wine=${4:-wine}
 if [ "$wine" != wine ]; then export WINELOADER="$wine"; fi
 export WINEDEBUG=-all
