@@ -9,9 +9,10 @@ namespace ulvex_test {
 
 const wchar_t kHostRecordKey[] = L"Software\\Quennet\\UlvexCmdLine";
 
-HANDLE StartIdleProcess(DWORD idleMs) {
+HANDLE StartBuildProgram(const wchar_t* program, const std::wstring& arguments,
+                         DWORD* processId) {
   std::wstring commandLine =
-      L"\"" + BinFolder() + L"\\IdleProcess.exe\" " + std::to_wstring(idleMs);
+      L"\"" + BinFolder() + L"\\" + program + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
@@ -19,7 +20,12 @@ HANDLE StartIdleProcess(DWORD idleMs) {
                       CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process))
     return nullptr;
   CloseHandle(process.hThread);
+  if (processId != nullptr) *processId = process.dwProcessId;
   return process.hProcess;
+}
+
+HANDLE StartIdleProcess(DWORD idleMs) {
+  return StartBuildProgram(L"IdleProcess.exe", std::to_wstring(idleMs));
 }
 
 ULONGLONG ProcessStartTime(HANDLE process) {

@@ -13,6 +13,12 @@ namespace ulvex_test {
 /// "Software\Quennet\UlvexCmdLine".
 extern const wchar_t kHostRecordKey[];
 
+/// A program of the build (BinFolder()) started without a window, with
+/// arguments; null when it could not be started. The caller owns the
+/// handle.
+HANDLE StartBuildProgram(const wchar_t* program, const std::wstring& arguments,
+                         DWORD* processId = nullptr);
+
 /// IdleProcess.exe from the build, started to idle for idleMs; null when
 /// it could not be started. The caller owns the handle.
 HANDLE StartIdleProcess(DWORD idleMs);

@@ -834,15 +834,10 @@ TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
 // A stand-in host started by hand, as an earlier run's host still running:
 // it serves the class registered now. Null when it did not come up.
 HANDLE StartLeftoverHost() {
-  std::wstring commandLine =
-      L"\"" + ulvex_test::BinFolder() + L"\\StandInHost.exe\" -Embedding";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE,
-                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &started))
-    return nullptr;
-  CloseHandle(started.hThread);
+  DWORD processId = 0;
+  const HANDLE process = ulvex_test::StartBuildProgram(
+      L"StandInHost.exe", L"-Embedding", &processId);
+  if (process == nullptr) return nullptr;
   // Its main window comes after its class object: once the window is
   // there, registering a new class cannot reach this host.
   for (int tries = 0; tries < 500; ++tries) {
@@ -853,12 +848,12 @@ HANDLE StartLeftoverHost() {
                                 nullptr)) {
       DWORD owner = 0;
       GetWindowThreadProcessId(window, &owner);
-      if (owner == started.dwProcessId) return started.hProcess;
+      if (owner == processId) return process;
     }
-    if (WaitForSingleObject(started.hProcess, 20) != WAIT_TIMEOUT) break;
+    if (WaitForSingleObject(process, 20) != WAIT_TIMEOUT) break;
   }
-  TerminateProcess(started.hProcess, 1);
-  CloseHandle(started.hProcess);
+  TerminateProcess(process, 1);
+  CloseHandle(process);
   return nullptr;
 }
 
