@@ -99,15 +99,6 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// The full path of the process's image; empty when it cannot be read.
-std::wstring ImagePath(HANDLE process) {
-  std::vector<wchar_t> buffer(kMaxTextChars);
-  DWORD length = kMaxTextChars;
-  if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length))
-    return {};
-  return std::wstring(buffer.data(), length);
-}
-
 // The TOKEN_USER of process's token; false with the error.
 bool TokenUserOf(HANDLE process, std::vector<BYTE>& tokenUser, DWORD& error) {
   ulvex::UniqueHandle token;
@@ -148,7 +139,7 @@ HostCheck CheckHostProcessAgainst(HANDLE process, DWORD sessionId, PSID user,
   std::vector<BYTE> tokenUser;
   if (!TokenUserOf(process, tokenUser, error)) return HostCheck::Unchecked;
   if (!EqualSid(UserSid(tokenUser), user)) return HostCheck::OtherUser;
-  const std::wstring image = ImagePath(process);
+  const std::wstring image = ProcessImagePath(process);
   if (image.empty()) {
     error = GetLastError();
     return HostCheck::Unchecked;
@@ -170,4 +161,12 @@ HostCheck CheckHostProcess(HANDLE process, DWORD& error) {
   if (!TokenUserOf(GetCurrentProcess(), ownUser, error))
     return HostCheck::Unchecked;
   return CheckHostProcessAgainst(process, session, UserSid(ownUser), error);
+}
+
+std::wstring ProcessImagePath(HANDLE process) {
+  std::vector<wchar_t> buffer(kMaxTextChars);
+  DWORD length = kMaxTextChars;
+  if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length))
+    return {};
+  return std::wstring(buffer.data(), length);
 }

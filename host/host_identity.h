@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 /// What the check found.
 enum class HostCheck {
   Host,          ///< the registered server, this session, this user
@@ -29,3 +31,7 @@ HostCheck CheckHostProcess(HANDLE process, DWORD& error);
 /// own, so that a test can show a process of another session or user.
 HostCheck CheckHostProcessAgainst(HANDLE process, DWORD sessionId, PSID user,
                                   DWORD& error);
+
+/// The full path of process's image (opened with
+/// PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be read.
+std::wstring ProcessImagePath(HANDLE process);

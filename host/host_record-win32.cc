@@ -35,15 +35,6 @@ ULONGLONG CreationTime(HANDLE process, bool& known) {
          created.dwLowDateTime;
 }
 
-// The full path of the process's image; empty when it cannot be read.
-std::wstring ImagePath(HANDLE process) {
-  std::vector<wchar_t> buffer(kImagePathChars);
-  DWORD length = kImagePathChars;
-  if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length))
-    return {};
-  return std::wstring(buffer.data(), length);
-}
-
 // Reads one value of exactly this type and size into data.
 bool ReadFixedValue(HKEY key, const wchar_t* name, DWORD wantedType, void* data,
                     DWORD wantedSize) {
@@ -103,7 +94,8 @@ HANDLE OpenRecordedHost(const HostIdentity& recorded) {
   bool known = false;
   const ULONGLONG startTime = CreationTime(process.get(), known);
   if (!known || startTime != recorded.startTime) return nullptr;
-  if (!recorded.image.empty() && ImagePath(process.get()) != recorded.image)
+  if (!recorded.image.empty() &&
+      ProcessImagePath(process.get()) != recorded.image)
     return nullptr;
   return process.release();
 }
@@ -169,7 +161,7 @@ void RecordHost(HANDLE hostProcess) {
   bool known = false;
   host.startTime = CreationTime(hostProcess, known);
   if (host.processId == 0 || !known) return;
-  host.image = ImagePath(hostProcess);
+  host.image = ProcessImagePath(hostProcess);
 
   ulvex::UniqueHkey key;
   if (RegCreateKeyExW(HKEY_CURRENT_USER, kHostRecordKey, 0, nullptr, 0,
