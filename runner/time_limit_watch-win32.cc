@@ -5,10 +5,10 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/time_limit.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
 #include "runner/run_ending.h"
-#include "runner/time_limit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "runner/time_limit.h"
+#include "platform/time_limit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "runner/time_limit.h"
+#include "platform/time_limit.h"
 
 const char kTimeLimitVariable[] = "ULVEX_TIME_LIMIT";
 

@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "handoff/run_lock.h"
 #include "platform/console.h"
 #include "platform/system_api.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
-#include "runner/run_lock.h"
 
 namespace {
 
