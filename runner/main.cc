@@ -127,7 +127,7 @@ int Run() {
   // Held until the run ends: nothing below may run beside another run of
   // the same user, which shares the hand-off key.
   RunLock lock;
-  switch (lock.Acquire()) {
+  switch (lock.Acquire(InterruptEvent(), LineEnd)) {
     case LockOutcome::Held:
       break;
     case LockOutcome::Interrupted:
