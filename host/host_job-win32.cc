@@ -58,35 +58,31 @@ HANDLE CreateKillOnCloseJob(HANDLE process, DWORD& error) {
 
 }  // namespace
 
-void TieHostToRun(HANDLE process, DWORD openError) {
-  if (process == nullptr) {
-    PrintUntied(openError);  // 0: the host named no window
-    return;
-  }
+bool TieHost(HANDLE process, DWORD openError, DWORD& error) {
+  error = openError;  // 0 when the host named no window
+  if (process == nullptr) return false;
   // A handle of our own: the caller's may be closed before an interruption.
   HANDLE own = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &own,
                        0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    PrintUntied(GetLastError());
-    return;
+    error = GetLastError();
+    return false;
   }
   if (openError != 0) {
     // Opened only to wait for its end: nothing to tie, nothing to end.
     CloseHandle(own);
-    PrintUntied(openError);
-    return;
+    return false;
   }
   hostProcess.store(own);
-  DWORD error = 0;
   const HANDLE job = CreateKillOnCloseJob(own, error);
-  if (job == nullptr) {
-    // An interruption still ends the host through its process handle; a run
-    // killed from outside leaves it running.
-    PrintUntied(error);
-    return;
-  }
+  // Without a job an interruption still ends the host through its process
+  // handle; a program killed from outside leaves it running.
+  if (job == nullptr) return false;
   hostJob.store(job);
+  return true;
 }
+
+void PrintUntiedHost(DWORD error) { PrintUntied(error); }
 
 bool ReleaseHostFromJob() {
   const HANDLE job = hostJob.load();

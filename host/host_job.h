@@ -15,13 +15,18 @@ constexpr DWORD kHostProcessAccess = PROCESS_SET_QUOTA | PROCESS_TERMINATE |
                                      PROCESS_QUERY_LIMITED_INFORMATION;
 
 /// Puts the host's process (opened with kHostProcessAccess) in a job with
-/// kill-on-close, and keeps what is needed to end it from any thread. When
-/// that cannot be done, prints one line saying that the host will outlive
-/// an interrupted run; with a process that may be ended (openError 0 and
-/// PROCESS_TERMINATE granted) an interruption still ends it. openError is
-/// the error of opening the process with kHostProcessAccess (0 when it
-/// succeeded); process is null when the host named no window.
-void TieHostToRun(HANDLE process, DWORD openError);
+/// kill-on-close, and keeps what is needed to end it from any thread. True
+/// when the host is in the job. Otherwise false, with error as the untied
+/// line names it (0: the host named no window); with a process that may be
+/// ended (openError 0 and PROCESS_TERMINATE granted) an interruption still
+/// ends it. openError is the error of opening the process with
+/// kHostProcessAccess (0 when it succeeded); process is null when the host
+/// named no window. Prints nothing.
+bool TieHost(HANDLE process, DWORD openError, DWORD& error);
+
+/// Prints the line that says the host could not be tied (error as TieHost
+/// gives it) and will outlive an interrupted run.
+void PrintUntiedHost(DWORD error);
 
 /// Lets the host outlive the run: clears kill-on-close. For every ending
 /// that is not an interruption; prints one line when it cannot be done
