@@ -182,8 +182,9 @@ LockProbe ProbeRunLock() {
   LockProbe probe;
   // NOTE: without KF_FLAG_DONT_VERIFY the call fails for a folder that does
   // not exist yet; KF_FLAG_CREATE would create it.
-  const std::wstring folder =
-      LocalAppDataFolder(KF_FLAG_DONT_VERIFY, probe.error);
+  DWORD error = 0;
+  const std::wstring folder = LocalAppDataFolder(KF_FLAG_DONT_VERIFY, error);
+  probe.error = error;
   if (folder.empty()) return probe;
   probe.lockFile = folder + kLockFile;
   // Opened as a run opens it, but never created.
@@ -200,7 +201,6 @@ LockProbe ProbeRunLock() {
     }
     return probe;
   }
-  DWORD error = 0;
   if (TryLock(file, error)) {
     OVERLAPPED at{};
     UnlockFileEx(file, 0, 1, 0, &at);  // at once: a run may be waiting

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "handoff/lock_probe.h"
 
 /// How taking the lock ended.
 enum class LockOutcome {
@@ -38,23 +38,6 @@ class RunLock {
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
   bool held_ = false;
-};
-
-/// What a look at the run lock found.
-enum class LockState {
-  Free,           ///< the lock file exists and could be locked (and was let go)
-  Held,           ///< a run of this user holds it
-  WillBeCreated,  ///< not there yet; this account may create what is missing
-  Unavailable,    ///< it cannot be opened, locked or created; error says why
-};
-
-struct LockProbe {
-  LockState state = LockState::Unavailable;
-  std::wstring lockFile;  ///< the lock file's full path (empty: unknown)
-  /// WillBeCreated: the nearest folder that exists, in which the run creates
-  /// the rest; Unavailable: the file or folder that failed.
-  std::wstring folder;
-  DWORD error = 0;
 };
 
 /// Looks at the run lock as a run would take it, creating nothing: an

@@ -237,6 +237,10 @@ LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
   return LaunchOutcome::Opened;
 }
 
+bool TakeHostObject(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
+  return TakeDispatch(value, object);
+}
+
 void ReleaseExcel(ExcelSession& session) {
   FlushOutput();  // a host that never answers its release keeps no line
   session.workbooks.reset();

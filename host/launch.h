@@ -64,5 +64,9 @@ StartOutcome StartExcel(ExcelSession& session, bool (*interrupted)(),
 /// into the host, so that no line is lost if the process is ended there.
 LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)());
 
+/// Takes the object out of a property's or a method's value; false when the
+/// value holds no object.
+bool TakeHostObject(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object);
+
 /// Releases the workbooks collection, then the application, then leaves COM.
 void ReleaseExcel(ExcelSession& session);
