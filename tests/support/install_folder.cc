@@ -39,6 +39,11 @@ bool InstallFolder::AddProgram() {
                    File(L"UlvexCmdLine.exe").c_str(), FALSE) != 0;
 }
 
+bool InstallFolder::AddCheck() {
+  return CopyFileW((BinFolder() + L"\\UlvexCheck.exe").c_str(),
+                   File(L"UlvexCheck.exe").c_str(), FALSE) != 0;
+}
+
 bool InstallFolder::AddProductExe() {
   return CopyFileW((BinFolder() + L"\\VersionFixture.exe").c_str(),
                    File(L"Ulvex_32.exe").c_str(), FALSE) != 0;
@@ -55,8 +60,8 @@ bool InstallFolder::WriteFile(const std::wstring& relativePath,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                              &written, nullptr);
+  const BOOL ok = ::WriteFile(
+      file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size();
 }
@@ -67,6 +72,10 @@ std::wstring InstallFolder::File(const std::wstring& relativePath) const {
 
 std::wstring InstallFolder::QuotedProgram() const {
   return L"\"" + File(L"UlvexCmdLine.exe") + L"\"";
+}
+
+std::wstring InstallFolder::QuotedCheck() const {
+  return L"\"" + File(L"UlvexCheck.exe") + L"\"";
 }
 
 void RemoveTree(const std::wstring& path) {
