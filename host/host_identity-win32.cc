@@ -2,66 +2,13 @@
 #include <vector>
 
 #include "host/host_identity.h"
-#include "host/server_command.h"
+#include "host/host_registration.h"
 #include "platform/win_resource.h"
 
 namespace {
 
-const std::wstring kProgId = L"Excel.Application";
-// The longest registry text and path read here, in characters.
+// The longest path read here, in characters.
 constexpr DWORD kMaxTextChars = 32768;
-// NOTE: HKCR's CLSID tree has a 32-bit and a 64-bit view on 64-bit
-// Windows; a 32-bit Windows ignores the flags.
-constexpr REGSAM kViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};
-
-// Expands environment strings (a REG_EXPAND_SZ value); the text as it is
-// when that fails.
-std::wstring Expanded(const std::wstring& text) {
-  const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-  if (needed == 0 || needed > kMaxTextChars) return text;
-  std::vector<wchar_t> buffer(needed, L'\0');
-  const DWORD got =
-      ExpandEnvironmentStringsW(text.c_str(), buffer.data(), needed);
-  if (got == 0 || got > needed) return text;
-  return buffer.data();
-}
-
-// A text value (name null: the default value) of HKCR\subKey in view,
-// expanded when it is REG_EXPAND_SZ; false when it is missing, empty or
-// not text.
-bool ReadClassText(const std::wstring& subKey, const wchar_t* name, REGSAM view,
-                   std::wstring& text) {
-  ulvex::UniqueHkey key;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0,
-                    KEY_QUERY_VALUE | view, key.put()) != ERROR_SUCCESS)
-    return false;
-  DWORD type = REG_NONE;
-  DWORD size = 0;
-  if (RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, &size) !=
-          ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ) ||
-      size > kMaxTextChars * sizeof(wchar_t))
-    return false;
-  // One more character than the data: a value stored without its NUL.
-  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-  if (RegQueryValueExW(key.get(), name, nullptr, &type,
-                       reinterpret_cast<BYTE*>(buffer.data()),
-                       &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
-    return false;
-  text = buffer.data();  // up to the first NUL
-  if (type == REG_EXPAND_SZ) text = Expanded(text);
-  return !text.empty();
-}
-
-// The class behind the ProgID in view: its own, or, when it names none,
-// that of the version its CurVer names (as CLSIDFromProgID finds it).
-bool ClassOfProgId(REGSAM view, std::wstring& classId) {
-  if (ReadClassText(kProgId + L"\\CLSID", nullptr, view, classId)) return true;
-  std::wstring current;
-  return ReadClassText(kProgId + L"\\CurVer", nullptr, view, current) &&
-         ReadClassText(current + L"\\CLSID", nullptr, view, classId);
-}
 
 // The long form of path; path itself when it has none (it does not exist).
 // NOTE: an installer may register a short 8.3 path, while the process's
@@ -76,21 +23,12 @@ std::wstring LongPath(const std::wstring& path) {
 }
 
 // The programs registered as the host's local server, one per view where
-// there is one: LocalServer32's "ServerExecutable" (which COM passes to
-// CreateProcess as the program) or the program of its command line.
+// there is one, as long paths.
 std::vector<std::wstring> RegisteredPrograms() {
   std::vector<std::wstring> programs;
-  for (REGSAM view : kViews) {
-    std::wstring classId;
-    if (!ClassOfProgId(view, classId)) continue;
-    const std::wstring server = L"CLSID\\" + classId + L"\\LocalServer32";
-    std::wstring program;
-    std::wstring commandLine;
-    if (!ReadClassText(server, L"ServerExecutable", view, program) &&
-        ReadClassText(server, nullptr, view, commandLine))
-      program = ServerImagePath(commandLine);
-    if (!program.empty()) programs.push_back(LongPath(program));
-  }
+  for (const HostRegistration& registration : ReadHostRegistrations())
+    if (!registration.serverImage.empty())
+      programs.push_back(LongPath(registration.serverFile));
   return programs;
 }
 
