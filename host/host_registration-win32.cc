@@ -88,15 +88,8 @@ std::wstring SystemFolder(UINT(WINAPI* call)(LPWSTR, UINT)) {
   return std::wstring(buffer, length);
 }
 
-// The file a 64-bit view's path names, as this process reaches it.
-// NOTE: from a 32-bit process the file system redirects the system folder
-// to the 32-bit one; "Sysnative" reaches the native one.
 std::wstring ReachedForView(const std::wstring& path, bool view64) {
-  if (!view64 || path.empty() || !InWow64()) return path;
-  const std::wstring windows = SystemFolder(GetSystemWindowsDirectoryW);
-  if (windows.empty()) return path;
-  return PathThroughAlias(path, SystemFolder(GetSystemDirectoryW),
-                          windows + L"\\Sysnative");
+  return view64 ? NativePathAsReached(path) : path;
 }
 
 // One view's registration; false when the ProgID names no class there.
@@ -128,6 +121,14 @@ bool ReadRegistration(const ClassesView& classes, HostRegistration& found) {
 }
 
 }  // namespace
+
+std::wstring NativePathAsReached(const std::wstring& path) {
+  if (path.empty() || !InWow64()) return path;
+  const std::wstring windows = SystemFolder(GetSystemWindowsDirectoryW);
+  if (windows.empty()) return path;
+  return PathThroughAlias(path, SystemFolder(GetSystemDirectoryW),
+                          windows + L"\\Sysnative");
+}
 
 bool RunIsElevated() {
   ulvex::UniqueHandle token;

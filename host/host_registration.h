@@ -32,6 +32,11 @@ struct HostRegistration {
 /// write the per-user classes that HKCR merges in).
 std::vector<HostRegistration> ReadHostRegistrations();
 
+/// path, as a 64-bit process names the file, as this process reaches it.
+/// NOTE: from a 32-bit process on 64-bit Windows the file system redirects
+/// the system folder to the 32-bit one; "Sysnative" reaches the native one.
+std::wstring NativePathAsReached(const std::wstring& path);
+
 /// True when the run's token is elevated, or its elevation cannot be read
 /// (then only what the machine registers is trusted).
 bool RunIsElevated();
