@@ -58,6 +58,19 @@ bool SameAsciiCase(const std::wstring& a, size_t at, const std::wstring& b,
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// True when path begins with folder, without regard to ASCII case or to
+// which separator either uses.
+bool InFolder(const std::wstring& path, const std::wstring& folder) {
+  if (path.size() <= folder.size() || !IsSeparator(path[folder.size()]))
+    return false;
+  for (size_t i = 0; i < folder.size(); ++i) {
+    const wchar_t a = path[i], b = folder[i];
+    if (IsSeparator(a) ? !IsSeparator(b) : AsciiLower(a) != AsciiLower(b))
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::wstring ViewFolderVariables(
@@ -102,8 +115,6 @@ std::wstring PathThroughAlias(const std::wstring& path,
                               const std::wstring& alias) {
   std::wstring base = folder;
   while (!base.empty() && IsSeparator(base.back())) base.pop_back();
-  if (base.empty() || !SameAsciiCase(path, 0, base, base.size()) ||
-      path.size() <= base.size() || !IsSeparator(path[base.size()]))
-    return path;
+  if (base.empty() || !InFolder(path, base)) return path;
   return alias + path.substr(base.size());
 }

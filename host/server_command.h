@@ -27,9 +27,9 @@ std::wstring ViewFolderVariables(
     const std::function<bool(const std::wstring&)>& defined);
 
 /// path as reached through alias when it lies in folder (compared without
-/// regard to ASCII case): a 32-bit process on 64-bit Windows reaches the
-/// native system folder only through "Sysnative", as the file system
-/// redirects its own system folder to the 32-bit one. path itself
+/// regard to ASCII case or to "\" against "/"): a 32-bit process on 64-bit
+/// Windows reaches the native system folder only through "Sysnative", as the
+/// file system redirects its own system folder to the 32-bit one. path itself
 /// otherwise, or when folder is empty.
 std::wstring PathThroughAlias(const std::wstring& path,
                               const std::wstring& folder,
