@@ -20,6 +20,8 @@ constexpr DWORD kHostExitWaitMs = 10000;
 constexpr DWORD kHostEndWaitMs = 2000;
 
 ExcelSession session;
+// The window's process is the registered host: its end is waited for.
+bool processIsHost = false;
 ulvex::ComPtr<IDispatch> workbook;
 CallFailure failure;
 
@@ -50,7 +52,7 @@ void EndHost(const HostCheckContext& context, const char* id) {
   session.application.reset();
   Done();
   ulvex::System().CoUninitialize();
-  if (session.hostProcess &&
+  if (session.hostProcess && processIsHost &&
       WaitForSingleObject(session.hostProcess.get(), kHostExitWaitMs) ==
           WAIT_TIMEOUT)
     EndHostOfRun(kHostEndWaitMs);
@@ -100,10 +102,15 @@ CheckResult CheckHostStart(const HostCheckContext& context, bool& started) {
     return JudgeHostStart(facts);
   }
   facts.window = reinterpret_cast<uintptr_t>(start.window);
-  facts.processId =
-      session.hostProcess ? GetProcessId(session.hostProcess.get()) : 0;
+  facts.processId = start.found.processId;
+  processIsHost = start.found.check == HostCheck::Host;
   facts.tied = start.tied;
   facts.untiedError = start.untiedError;
+  if (start.found.check == HostCheck::Unchecked)
+    facts.notHostReason = "it could not be checked: error " +
+                          std::to_string(start.found.detail.error);
+  else if (start.found.check != HostCheck::Host)
+    facts.notHostReason = HostCheckReason(start.found.check);
 
   ulvex::Variant version;
   Bound(context, kHostStartCheck, "Version");

@@ -258,11 +258,13 @@ CheckResult JudgeHostStart(const HostStartFacts& facts) {
   if (facts.tied)
     return Result(kHostStartCheck, CheckStatus::Ok,
                   found + ", tied to this check");
+  std::string why;
+  if (!facts.notHostReason.empty())
+    why = " (" + facts.notHostReason + ")";
+  else if (facts.untiedError != 0)
+    why = " (error " + std::to_string(facts.untiedError) + ")";
   return Result(kHostStartCheck, CheckStatus::Warn,
-                found + ", but it could not be tied to this check" +
-                    (facts.untiedError != 0
-                         ? " (error " + std::to_string(facts.untiedError) + ")"
-                         : std::string()),
+                found + ", but it could not be tied to this check" + why,
                 "A run here cannot end the Excel it started when it is "
                 "interrupted or killed: that Excel then stays, and the next "
                 "run ends it first. Error 1400 means Excel runs in another "

@@ -54,6 +54,9 @@ struct HostStartFacts {
   uint32_t processId = 0;  ///< 0 when the window named no process we opened
   bool tied = false;
   uint32_t untiedError = 0;
+  /// Why the window's process is not taken for the host ("its program is
+  /// not the registered Excel", ...); empty when it is.
+  std::string notHostReason;
   uint32_t versionStatus = 0;  ///< the failure of reading Version
   std::wstring versionWords;
   std::wstring version;  ///< the host's Version, e.g. "16.0"

@@ -27,6 +27,25 @@ void PrintUntied(DWORD error) {
   fflush(stdout);
 }
 
+// The host's window names a process that is not to be acted on: its end
+// still ends the wait for the add-in, nothing else touches it.
+void PrintWatchedOnly(const HostWindowFacts& found) {
+  const unsigned long id = found.processId;
+  if (found.check == HostCheck::Unchecked)
+    printf(
+        "Excel could not be tied to this run (process %lu, which its window "
+        "names, is only watched, as it could not be checked: error %lu); it "
+        "will outlive the run if the run is interrupted.\n",
+        id, static_cast<unsigned long>(found.detail.error));
+  else
+    printf(
+        "Excel could not be tied to this run (process %lu, which its window "
+        "names, is only watched, as %s); it will outlive the run if the run "
+        "is interrupted.\n",
+        id, HostCheckReason(found.check));
+  fflush(stdout);
+}
+
 // Both ways the host's own children break away silently: only the host is
 // the run's to end, and a child of a host left running is no child of the
 // job for good.
@@ -58,9 +77,10 @@ HANDLE CreateKillOnCloseJob(HANDLE process, DWORD& error) {
 
 }  // namespace
 
-bool TieHost(HANDLE process, DWORD openError, DWORD& error) {
+bool TieHost(HANDLE process, const HostWindowFacts& found, DWORD& error) {
+  const DWORD openError = found.openError;
   error = openError;  // 0 when the host named no window
-  if (process == nullptr) return false;
+  if (process == nullptr || found.check != HostCheck::Host) return false;
   // A handle of our own: the caller's may be closed before an interruption.
   HANDLE own = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &own,
@@ -82,7 +102,13 @@ bool TieHost(HANDLE process, DWORD openError, DWORD& error) {
   return true;
 }
 
-void PrintUntiedHost(DWORD error) { PrintUntied(error); }
+void PrintUntiedHost(HANDLE process, const HostWindowFacts& found,
+                     DWORD error) {
+  if (process != nullptr && found.check != HostCheck::Host)
+    PrintWatchedOnly(found);
+  else
+    PrintUntied(error);
+}
 
 bool ReleaseHostFromJob() {
   const HANDLE job = hostJob.load();

@@ -5,11 +5,13 @@
 // Needs <windows.h> first.
 #include <oleauto.h>
 
+#include "host/host_job.h"
 #include "platform/win_resource.h"
 
 /// The host objects held from the launch to the release, and the host's
 /// process (null when the host did not name its window), whose end the wait
-/// for the add-in watches.
+/// for the add-in watches: a process the window names that is not the
+/// registered host is held with SYNCHRONIZE only, to watch its end.
 struct ExcelSession {
   ulvex::ComPtr<IDispatch> application;
   ulvex::ComPtr<IDispatch> workbooks;
@@ -39,6 +41,7 @@ enum class StartOutcome {
 struct HostStart {
   HRESULT status = S_OK;  ///< the failure of ClassUnknown and NotCreated
   HWND window = nullptr;  ///< the host's main window, when it named one
+  HostWindowFacts found;  ///< the process behind the window, and what it is
   bool tied = false;      ///< the host is in a job that ends it with us
   DWORD untiedError = 0;  ///< why not: 0 when the host named no window
 };

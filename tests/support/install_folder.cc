@@ -34,6 +34,23 @@ InstallFolder::InstallFolder(const std::wstring& name) {
 
 InstallFolder::~InstallFolder() { RemoveTree(path_); }
 
+NativeProgramCopy::NativeProgramCopy(const wchar_t* program) {
+  wchar_t native[MAX_PATH] = {};
+  const DWORD length =
+      GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  folder_ = std::wstring(native) + L"\\UlvexTest";
+  RemoveTree(folder_);
+  const std::wstring copy = folder_ + L"\\" + program;
+  if (CreateFolders(folder_) &&
+      CopyFileW((BinFolder() + L"\\" + program).c_str(), copy.c_str(), FALSE))
+    path_ = copy;
+}
+
+NativeProgramCopy::~NativeProgramCopy() {
+  if (!folder_.empty()) RemoveTree(folder_);
+}
+
 bool InstallFolder::AddProgram() {
   return CopyFileW((BinFolder() + L"\\UlvexCmdLine.exe").c_str(),
                    File(L"UlvexCmdLine.exe").c_str(), FALSE) != 0;
