@@ -13,11 +13,14 @@
 #include "check/check_report.h"
 #include "check/host_check.h"
 #include "check/install_files.h"
+#include "check/leftover_host.h"
+#include "check/registration.h"
 #include "check/verdicts.h"
 #include "check/watchdog.h"
 #include "handoff/handoff_store.h"
 #include "handoff/run_lock.h"
 #include "host/desktop_check.h"
+#include "host/host_registration.h"
 #include "option/arguments.h"
 #include "option/usage.h"
 #include "platform/console.h"
@@ -78,11 +81,16 @@ int RunChecks(bool json, bool noHost) {
 
   add(JudgeInstall(ReadInstallFacts()));
   add(JudgeHandoffKey(ProbeHandoffKey()));
+  const std::vector<HostRegistration> registrations = ReadHostRegistrations();
+  add(JudgeRegistration(ReadRegistrationFacts(registrations)));
+  add(JudgeDcomIdentity(ReadDcomFacts(registrations)));
   const bool lacksDesktop =
       add(JudgeDesktop(CheckDesktop())) == CheckStatus::Fail;
   const TimeLimit limit = ReadTimeLimit();
   add(JudgeTimeLimit(limit));
-  add(JudgeRunLock(ProbeRunLock()));
+  const LockProbe lock = ProbeRunLock();
+  add(JudgeRunLock(lock));
+  add(JudgeLeftoverHost(ReadLeftoverFacts(lock.state == LockState::Held)));
 
   if (!noHost) {
     const bool bounded = limit.setting == TimeLimitSetting::Valid;

@@ -1,6 +1,9 @@
 #include "check/verdicts.h"
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "host/excel_version_text.h"
 
 const char kInstallCheck[] = "install";
 const char kHandoffKeyCheck[] = "handoff-key";
@@ -28,6 +31,17 @@ CheckResult Result(const char* id, CheckStatus status, std::string found,
 
 bool IsMissing(uint32_t error) {
   return error == kFileNotFound || error == kPathNotFound;
+}
+
+// Equal without regard to the case of ASCII letters, as COM reads RunAs.
+bool SameLetters(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const wchar_t x = a[i] >= L'A' && a[i] <= L'Z' ? a[i] + 32 : a[i];
+    const wchar_t y = b[i] >= L'A' && b[i] <= L'Z' ? b[i] + 32 : b[i];
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string ErrorText(uint32_t error) {
@@ -115,6 +129,127 @@ CheckResult JudgeHandoffKey(uint32_t openError) {
                 "permission on " +
                     key +
                     " (regedit: right-click the key, Permissions, Advanced).");
+}
+
+CheckResult JudgeRegistration(const RegistrationFacts& facts) {
+  const std::string where =
+      facts.elevated
+          ? " of the machine (HKEY_LOCAL_MACHINE\\Software\\Classes, "
+            "all an elevated run trusts)"
+          : "";
+  if (facts.views.empty())
+    return Result(
+        kRegistrationCheck, CheckStatus::Fail,
+        "Excel.Application names no class in either registry view" + where,
+        facts.elevated
+            ? "Install Excel for all users of this machine, or run the task "
+              "without the highest privileges, then run this check again."
+            : "Install or repair Excel for this machine (Settings, Apps, "
+              "Microsoft Office, Modify, Quick Repair), then run this check "
+              "again.");
+  const int version = atoi(Utf8(facts.version).c_str());
+  std::string found = "Excel.Application" + where + ": ";
+  if (facts.version.empty())
+    found +=
+        "no version (no CurVer), so a run sets neither FileValidation "
+        "nor the Office options";
+  else if (SetsFileValidation(version))
+    found += "version " + Utf8(facts.version) +
+             ", so a run sets FileValidation and the Office options";
+  else if (SetsOfficeOptions(version))
+    found += "version " + Utf8(facts.version) +
+             ", so a run sets the Office options but not FileValidation";
+  else
+    found += "version " + Utf8(facts.version) +
+             ", so a run sets neither FileValidation nor the Office options";
+  int working = 0;
+  std::string missing;  // a program that a view names and that is missing
+  for (const RegistrationFacts::View& view : facts.views) {
+    found += std::string("; ") + (view.view64 ? "64-bit" : "32-bit") +
+             " view: class " + Utf8(view.classId);
+    if (!view.currentVersion.empty())
+      found += " (CurVer " + Utf8(view.currentVersion) + ")";
+    // NOTE: the ProgID is shared by both views, the class is not: a 32-bit
+    // host's class is found through the ProgID in the 64-bit view too,
+    // without a server there.
+    if (view.serverImage.empty()) {
+      found += ", no LocalServer32 program in this view";
+      continue;
+    }
+    found += ", LocalServer32 " + Utf8(view.serverImage);
+    if (view.fileError != 0) {
+      found +=
+          IsMissing(view.fileError)
+              ? " (missing)"
+              : " (cannot be looked at: " + ErrorText(view.fileError) + ")";
+      missing = Utf8(view.serverImage);
+      continue;
+    }
+    ++working;
+    if (view.bits != 0) found += " (" + std::to_string(view.bits) + "-bit)";
+  }
+  if (working > 0 && missing.empty())
+    return Result(kRegistrationCheck, CheckStatus::Ok, found);
+  return Result(
+      kRegistrationCheck, working > 0 ? CheckStatus::Warn : CheckStatus::Fail,
+      found,
+      "Repair Excel (Settings, Apps, Microsoft Office, Modify, Quick "
+      "Repair): " +
+          (missing.empty() ? std::string("no view of its class "
+                                         "names a program to start")
+                           : "the program " + missing + " is missing") +
+          ".");
+}
+
+CheckResult JudgeDcomIdentity(const DcomFacts& facts) {
+  const char* dialog =
+      "dcomcnfg: Component Services, Computers, My Computer, DCOM Config, "
+      "Microsoft Excel Application, Properties, Identity";
+  const std::string launching =
+      "Excel runs as the account that starts it (\"The launching user\")";
+  if (!facts.registered)
+    return Result(kDcomIdentityCheck, CheckStatus::Ok,
+                  "no class registered, so no DCOM identity (see "
+                  "host-registration)");
+  if (facts.appIdKey.empty())
+    return Result(kDcomIdentityCheck, CheckStatus::Ok,
+                  "the class has no AppID: " + launching);
+  const std::string key = Utf8(facts.appIdKey);
+  if (IsMissing(facts.readError) ||
+      (facts.readError == 0 && facts.runAs.empty()))
+    return Result(kDcomIdentityCheck, CheckStatus::Ok,
+                  "no RunAs in " + key + ": " + launching);
+  const std::string advice =
+      std::string(
+          "Unless the task runs as that account, choose \"The "
+          "launching user\" (") +
+      dialog +
+      "): otherwise the add-in reads the hand-off key "
+      "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex of the account Excel runs "
+      "as, and the run waits for a report that never comes.";
+  if (facts.readError != 0)
+    return Result(kDcomIdentityCheck, CheckStatus::Warn,
+                  "the RunAs value of " + key + " cannot be read (" +
+                      ErrorText(facts.readError) + ")",
+                  std::string("Look at Excel's identity (") + dialog +
+                      "): \"The launching user\" runs it as the task's "
+                      "account.");
+  if (SameLetters(facts.runAs, L"Interactive User"))
+    return Result(kDcomIdentityCheck, CheckStatus::Warn,
+                  "RunAs in " + key +
+                      " is \"Interactive User\": Excel runs as the user "
+                      "logged on at the console, not necessarily as this "
+                      "account (" +
+                      Utf8(facts.account) + ")",
+                  advice);
+  if (facts.thisAccount)
+    return Result(kDcomIdentityCheck, CheckStatus::Ok,
+                  "RunAs in " + key + " names this account (" +
+                      Utf8(facts.runAs) + "): Excel runs as this account");
+  return Result(kDcomIdentityCheck, CheckStatus::Warn,
+                "RunAs in " + key + " names the account " + Utf8(facts.runAs) +
+                    ", not this account (" + Utf8(facts.account) + ")",
+                advice);
 }
 
 CheckResult JudgeDesktop(const DesktopFinding& finding) {
@@ -216,6 +351,54 @@ CheckResult JudgeRunLock(const LockProbe& probe) {
                     file +
                     "; every run ends at once with status 1 while it cannot "
                     "take its run lock.");
+}
+
+CheckResult JudgeLeftoverHost(const LeftoverFacts& facts) {
+  std::string process = "process " + std::to_string(facts.processId);
+  if (!facts.image.empty()) process += ", " + Utf8(facts.image);
+  switch (facts.state) {
+    case LeftoverFacts::None:
+      return Result(kLeftoverHostCheck, CheckStatus::Ok,
+                    "no Excel left running by an earlier run");
+    case LeftoverFacts::Stale:
+      return Result(kLeftoverHostCheck, CheckStatus::Ok,
+                    "an earlier run's record names no running Excel; the "
+                    "next run removes it");
+    default:
+      break;
+  }
+  if (facts.runInProgress)
+    return Result(
+        kLeftoverHostCheck, CheckStatus::Ok,
+        "the record names Excel (" + process + ") of the run going on");
+  switch (facts.state) {
+    case LeftoverFacts::LeftAlone:
+      return Result(kLeftoverHostCheck, CheckStatus::Ok,
+                    "an earlier run's record names " + process + " (" +
+                        facts.reason +
+                        "): the next run leaves it running and removes the "
+                        "record");
+    case LeftoverFacts::Ended:
+      return Result(kLeftoverHostCheck, CheckStatus::Warn,
+                    "Excel (" + process +
+                        "), left running by an earlier run of this user, "
+                        "still runs: the next run ends it first",
+                    "Nothing, unless someone works in that Excel: then "
+                    "close it before the task's next run, which would end "
+                    "it.");
+    default:
+      return Result(kLeftoverHostCheck, CheckStatus::Fail,
+                    "Excel (" + process +
+                        "), left running by an earlier run of this user, "
+                        "still runs (" +
+                        facts.reason +
+                        "): every run here ends at once with status 1 while "
+                        "it runs",
+                    "Close that Excel (Task Manager, Details, process " +
+                        std::to_string(facts.processId) +
+                        "; in another session, sign that session out), then "
+                        "run this check again.");
+  }
 }
 
 CheckResult JudgeHostStart(const HostStartFacts& facts) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "check/check_report.h"
 #include "handoff/lock_probe.h"
@@ -39,11 +40,54 @@ CheckResult JudgeInstall(const InstallFacts& facts);
 /// otherwise why not.
 CheckResult JudgeHandoffKey(uint32_t openError);
 
+/// The host's class registration, one registry view at a time.
+struct RegistrationFacts {
+  struct View {
+    bool view64 = false;
+    std::wstring classId;
+    std::wstring currentVersion;  ///< CurVer's ProgID, empty when none
+    std::wstring serverImage;     ///< the program the launcher starts
+    uint32_t fileError = 0;       ///< 0 when that program is there
+    int bits = 0;                 ///< 32 or 64; 0 when unknown
+  };
+  std::vector<View> views;  ///< 32-bit view first
+  std::wstring version;     ///< the major version a run acts on; "" unknown
+  bool elevated = false;    ///< only the machine's classes were read
+};
+CheckResult JudgeRegistration(const RegistrationFacts& facts);
+
+/// The host's DCOM identity: the RunAs value of its class's AppID.
+struct DcomFacts {
+  bool registered = false;  ///< a class was found at all
+  std::wstring appIdKey;    ///< where RunAs is read; empty: no AppID
+  uint32_t readError = 0;   ///< 0 read, 2 no RunAs, else unreadable
+  std::wstring runAs;
+  bool thisAccount = false;  ///< runAs names the account of this check
+  std::wstring account;      ///< this check's account, "DOMAIN\user"
+};
+CheckResult JudgeDcomIdentity(const DcomFacts& facts);
+
 CheckResult JudgeDesktop(const DesktopFinding& finding);
 
 CheckResult JudgeTimeLimit(const TimeLimit& limit);
 
 CheckResult JudgeRunLock(const LockProbe& probe);
+
+/// The record of a host that an earlier run left.
+struct LeftoverFacts {
+  enum State {
+    None,       ///< no record
+    Stale,      ///< a record of a process that is gone, or not as written
+    LeftAlone,  ///< a process the next run leaves alone (reason says why)
+    Ended,      ///< the registered host: the next run ends it
+    Holds,      ///< a host the next run may not end: it ends with status 1
+  } state = None;
+  bool runInProgress = false;  ///< the run lock is held: the record is its
+  uint32_t processId = 0;
+  std::wstring image;
+  std::string reason;  ///< LeftAlone and Holds: why
+};
+CheckResult JudgeLeftoverHost(const LeftoverFacts& facts);
 
 /// What starting the host as the run does gave.
 struct HostStartFacts {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/handoff_key.h"
+#include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/registry_backup.h"
 #include "tests/support/run_program.h"
@@ -115,8 +116,8 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
     DWORD status;
     std::vector<std::string> lines;  // each the start of a line
     std::string last;
-    std::vector<std::string>
-        hostCalls;  // the stand-in's log; none: not started
+    std::vector<std::string> hostCalls;  // in the stand-in's log
+    const wchar_t* runAs = nullptr;      // the class's DCOM identity; none
   } rows[] = {
       {"ready",
        true,
@@ -132,8 +133,11 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
         Line("ok", "handoff-key",
              "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex "
              "exists"),
+        Line("ok", "host-registration", "Excel.Application"),
+        Line("ok", "dcom-identity", "the class has no AppID"),
         Line("ok", "time-limit", "no limit"),
         Line("ok", "run-lock", "the run lock "),
+        Line("ok", "leftover-host", "no Excel left running"),
         Line("ok", "host-start", "Excel 16.0 started in "),
         Line("ok", "workbook", "Workbooks.Add made a new workbook")},
        kReady,
@@ -160,10 +164,12 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
        nullptr,
        L"",
        1,
-       {Line("FAIL", "host-start",
+       {Line("FAIL", "host-registration",
+             "Excel.Application names no class in either registry view"),
+        Line("FAIL", "host-start",
              "CLSIDFromProgID() failed:0x800401f3: Invalid class string "
              "(CO_E_CLASSSTRING)")},
-       notReady1,
+       notReady2,
        {}},
       {"App\\Ulvex missing",
        true,
@@ -220,6 +226,20 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
              "Workbooks.Add; the Excel this check started has been ended")},
        notReady1,
        {"GET Hwnd", "GET Version", "GET Workbooks", "METHOD Add"}},
+      {"DCOM identity: the interactive user",
+       true,
+       true,
+       true,
+       "",
+       nullptr,
+       L"",
+       0,
+       {Line("warn", "dcom-identity", "RunAs in HKEY_"),
+        "     What to do: Unless the task runs as that account, choose \"The "
+        "launching user\""},
+       kReady,
+       allHostCalls,
+       L"Interactive User"},
       {"/nohost starts nothing",
        true,
        true,
@@ -242,6 +262,8 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
       ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
     else
       ulvex_test::UnregisterStandInHost();
+    if (row.runAs != nullptr)
+      ASSERT_TRUE(ulvex_test::SetStandInRunAs(row.runAs));
     Installed installed(row.script, row.workbook);
     const auto commandLine = ulvex_test::ReadHandoffData(L"CommandLine");
     const auto progress = ulvex_test::ReadHandoffData(L"Progress");
@@ -308,8 +330,9 @@ TEST_F(CheckTest, JsonIsOneObjectWithEveryCheck) {
       EXPECT_EQ(status, failed ? "fail" : "ok") << check.dump();
     }
     const std::vector<std::string> order = {
-        "install",  "handoff-key", "desktop", "time-limit",
-        "run-lock", "host-start",  "workbook"};
+        "install",    "handoff-key", "host-registration", "dcom-identity",
+        "desktop",    "time-limit",  "run-lock",          "leftover-host",
+        "host-start", "workbook"};
     EXPECT_EQ(ids, order);
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
   }
@@ -344,6 +367,46 @@ TEST_F(CheckTest, ARunInProgressIsLeftAlone) {
   EXPECT_TRUE(HasLineStarting(checkOut, Line("ok", "workbook", "")))
       << checkOut;
   EXPECT_TRUE(EndsWith(checkOut, std::string(kReady) + "\n")) << checkOut;
+}
+
+// A host that an earlier run left running is named, and left as it is:
+// the record stays and the process runs on.
+TEST_F(CheckTest, AHostLeftByAnEarlierRunIsNamedAndLeftAlone) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("");
+  const struct {
+    const char* name;
+    const wchar_t* program;
+    const wchar_t* arguments;
+    std::string line;
+  } rows[] = {
+      {"the registered host: the next run ends it", L"StandInHost.exe",
+       L"-Embedding", Line("warn", "leftover-host", "Excel (process ")},
+      {"another program: the next run leaves it", L"IdleProcess.exe", L"60000",
+       Line("ok", "leftover-host", "an earlier run's record names process ")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DWORD processId = 0;
+    const HANDLE planted =
+        ulvex_test::StartBuildProgram(row.program, row.arguments, &processId);
+    ASSERT_NE(planted, nullptr);
+    ASSERT_TRUE(ulvex_test::WriteHostRecord(
+        processId, ulvex_test::ProcessStartTime(planted),
+        ulvex_test::ProcessImage(planted)));
+    const auto run = RunCheck(installed, L"/nohost");
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 0u) << out;
+    EXPECT_TRUE(HasLineStarting(out, row.line)) << out;
+    EXPECT_EQ(ulvex_test::RecordedHostProcessId(), processId);
+    EXPECT_EQ(WaitForSingleObject(planted, 0),
+              static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(planted, 1);
+    WaitForSingleObject(planted, kHostGoneMs);
+    CloseHandle(planted);
+    ulvex_test::DeleteHostRecord();
+  }
 }
 
 // Switches: the help screen, and the option parser's errors with status 2.
