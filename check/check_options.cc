@@ -20,7 +20,7 @@ const option::OptionSpec CheckOptionTable[] = {
     {SlotNoHost, 0, "n", "nohost", option::rejectValue,
      "  /nohost  \tSkip the checks that start Excel."},
     {option::SlotNone, 0, "", "", option::acceptValue,
-     "Exit status: 0 ready, 1 a check failed, 2 a switch error.\n"},
+     "\nExit status: 0 ready, 1 a check failed, 2 a switch error.\n"},
     {0, 0, nullptr, nullptr, nullptr, nullptr},
 };
 

@@ -272,11 +272,12 @@ for program in "${programs[@]}"; do
   fi
   echo "resources of the signed copy of $program, read back:"
   show_resources "$signed"
-  osslsigncode remove-signature -in "$signed" -out "$work/removed.exe" >/dev/null
-  if cmp -s "$work/removed.exe" "$first/unsigned-$program"; then
+  removed=$work/removed-$program
+  osslsigncode remove-signature -in "$signed" -out "$removed" >/dev/null
+  if cmp -s "$removed" "$first/unsigned-$program"; then
     echo "signature removed: the unsigned $program, byte for byte"
   else
-    echo "signature removed: DIFFERENT from the unsigned $program ($(cmp "$work/removed.exe" "$first/unsigned-$program" | head -1))"
+    echo "signature removed: DIFFERENT from the unsigned $program ($(cmp "$removed" "$first/unsigned-$program" | head -1))"
     failed=1
   fi
 done
