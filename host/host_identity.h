@@ -1,8 +1,8 @@
 // Whether a process is a host this run may act on: the registered local
 // server of the host's class, running in this run's session as this run's
-// user. A record in the user's registry and a window handle the host names
-// can both point at any process; only such a one is tied, recorded or
-// ended.
+// user, at the run's integrity level. A record in the user's registry and a
+// window handle the host names can both point at any process; only such a
+// one is tied, recorded or ended.
 #pragma once
 
 #include <windows.h>
@@ -11,26 +11,47 @@
 
 /// What the check found.
 enum class HostCheck {
-  Host,          ///< the registered server, this session, this user
-  OtherProgram,  ///< its program is not the registered server
-  OtherSession,  ///< it runs in another session
-  OtherUser,     ///< it runs as another user
-  Unchecked,     ///< it could not be checked; error says why
+  Host,            ///< the registered server, this session, user and level
+  OtherProgram,    ///< its program is not the registered server
+  OtherSession,    ///< it runs in another session
+  OtherUser,       ///< it runs as another user
+  OtherIntegrity,  ///< it runs at another integrity level than the run
+  Unchecked,       ///< it could not be checked; the detail's error says why
 };
 
-/// Checks process (opened with PROCESS_QUERY_LIMITED_INFORMATION). The
-/// registered server is the LocalServer32 of the class that HKCR
-/// "Excel.Application\CLSID" names, or, when there is no such key, that of
-/// the version "Excel.Application\CurVer" names; it is read in the 32-bit
-/// and in the 64-bit registry view (a 32-bit run can start a 64-bit host),
-/// with environment strings expanded, its arguments left out, and compared
-/// as a long path without regard to case. error is set for Unchecked only.
-HostCheck CheckHostProcess(HANDLE process, DWORD& error);
+/// How the check came to its answer.
+struct HostCheckDetail {
+  DWORD error = 0;  ///< for Unchecked: the Win32 error
+  /// The program was compared by its path's spelling, not as a file: the
+  /// process's image or a registered program could not be opened.
+  bool byPath = false;
+};
 
-/// The same against the given session and user in the place of the run's
-/// own, so that a test can show a process of another session or user.
-HostCheck CheckHostProcessAgainst(HANDLE process, DWORD sessionId, PSID user,
-                                  DWORD& error);
+/// Who the run is: what a process must share with it to be its host.
+struct RunIdentity {
+  DWORD sessionId = 0;
+  PSID user = nullptr;
+  DWORD integrityLevel = 0;  ///< the last part of the token's label SID
+};
+
+/// Checks process (opened with PROCESS_QUERY_LIMITED_INFORMATION), in this
+/// order: its token's user (another user's add-in writes its own key), its
+/// program, its token's session, its token's integrity level. Its program
+/// is the registered server when its image is the same file as the program
+/// of one of ReadHostRegistrations() (volume and file index); where either
+/// file cannot be opened, when their long paths are the same without
+/// regard to case.
+HostCheck CheckHostProcess(HANDLE process, HostCheckDetail& detail);
+
+/// The same against the given run in the place of this one, so that a test
+/// can show a process of another session, user or integrity level.
+HostCheck CheckHostProcessAgainst(HANDLE process, const RunIdentity& run,
+                                  HostCheckDetail& detail);
+
+/// Why a process that is not the host was left alone, as words that follow
+/// "as" or stand in brackets: "its program is not the registered Excel",
+/// "it runs in another session", ...; empty for Host and Unchecked.
+const char* HostCheckReason(HostCheck check);
 
 /// The full path of process's image (opened with
 /// PROCESS_QUERY_LIMITED_INFORMATION); empty when it cannot be read.

@@ -27,6 +27,25 @@ void PrintUntied(DWORD error) {
   fflush(stdout);
 }
 
+// The host's window names a process that is not to be acted on: its end
+// still ends the wait for the add-in, nothing else touches it.
+void PrintWatchedOnly(const HostWindowFacts& found) {
+  const unsigned long id = found.processId;
+  if (found.check == HostCheck::Unchecked)
+    printf(
+        "Excel could not be tied to this run (process %lu, which its window "
+        "names, is only watched, as it could not be checked: error %lu); it "
+        "will outlive the run if the run is interrupted.\n",
+        id, static_cast<unsigned long>(found.detail.error));
+  else
+    printf(
+        "Excel could not be tied to this run (process %lu, which its window "
+        "names, is only watched, as %s); it will outlive the run if the run "
+        "is interrupted.\n",
+        id, HostCheckReason(found.check));
+  fflush(stdout);
+}
+
 // Both ways the host's own children break away silently: only the host is
 // the run's to end, and a child of a host left running is no child of the
 // job for good.
@@ -58,9 +77,14 @@ HANDLE CreateKillOnCloseJob(HANDLE process, DWORD& error) {
 
 }  // namespace
 
-void TieHostToRun(HANDLE process, DWORD openError) {
+void TieHostToRun(HANDLE process, const HostWindowFacts& found) {
+  const DWORD openError = found.openError;
   if (process == nullptr) {
     PrintUntied(openError);  // 0: the host named no window
+    return;
+  }
+  if (found.check != HostCheck::Host) {
+    PrintWatchedOnly(found);
     return;
   }
   // A handle of our own: the caller's may be closed before an interruption.

@@ -8,20 +8,33 @@
 
 #include <windows.h>
 
+#include "host/host_identity.h"
+
 /// The access the run asks for on the host's process: to put it in a job,
 /// to end it, to wait for its end, and to read its start time.
 constexpr DWORD kHostProcessAccess = PROCESS_SET_QUOTA | PROCESS_TERMINATE |
                                      SYNCHRONIZE |
                                      PROCESS_QUERY_LIMITED_INFORMATION;
 
+/// What the launch found behind the window the host named.
+struct HostWindowFacts {
+  DWORD processId = 0;  ///< the window's process; 0: no window named
+  /// The error of opening that process with kHostProcessAccess; 0 when it
+  /// was opened so.
+  DWORD openError = 0;
+  HostCheck check = HostCheck::Host;  ///< what the identity check found
+  HostCheckDetail detail;
+};
+
 /// Puts the host's process (opened with kHostProcessAccess) in a job with
 /// kill-on-close, and keeps what is needed to end it from any thread. When
 /// that cannot be done, prints one line saying that the host will outlive
-/// an interrupted run; with a process that may be ended (openError 0 and
-/// PROCESS_TERMINATE granted) an interruption still ends it. openError is
-/// the error of opening the process with kHostProcessAccess (0 when it
-/// succeeded); process is null when the host named no window.
-void TieHostToRun(HANDLE process, DWORD openError);
+/// an interrupted run, and why; with a process that may be ended
+/// (openError 0 and PROCESS_TERMINATE granted) an interruption still ends
+/// it. process is null when the host named no window or its process could
+/// not be opened at all; a process that failed the identity check (opened
+/// with SYNCHRONIZE only, to watch its end) is never tied.
+void TieHostToRun(HANDLE process, const HostWindowFacts& found);
 
 /// Lets the host outlive the run: clears kill-on-close. For every ending
 /// that is not an interruption; prints one line when it cannot be done

@@ -4,6 +4,7 @@
 
 #include "host/host_identity.h"
 #include "host/host_record.h"
+#include "host/registry_read.h"
 #include "platform/console.h"
 #include "platform/win_resource.h"
 
@@ -49,19 +50,10 @@ bool ReadFixedValue(HKEY key, const wchar_t* name, DWORD wantedType, void* data,
 // host was recorded); present, it must be a REG_SZ path of sane length.
 bool ReadImageValue(HKEY key, std::wstring& image) {
   DWORD type = REG_NONE;
-  DWORD size = 0;
-  LSTATUS status =
-      RegQueryValueExW(key, kHostImageValue, nullptr, &type, nullptr, &size);
+  const LSTATUS status =
+      ReadRegistryText(key, kHostImageValue, kImagePathChars, image, type);
   if (status == ERROR_FILE_NOT_FOUND) return true;
-  if (status != ERROR_SUCCESS || type != REG_SZ ||
-      size % sizeof(wchar_t) != 0 || size > kImagePathChars * sizeof(wchar_t))
-    return false;
-  std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
-  status = RegQueryValueExW(key, kHostImageValue, nullptr, &type,
-                            reinterpret_cast<BYTE*>(buffer.data()), &size);
-  if (status != ERROR_SUCCESS || type != REG_SZ) return false;
-  image = buffer.data();  // up to the first NUL
-  return !image.empty();
+  return status == ERROR_SUCCESS && type == REG_SZ && !image.empty();
 }
 
 // The recorded host; false when there is no record or its data is not as
@@ -120,35 +112,32 @@ DWORD EndProcess(HANDLE process, DWORD processId) {
   }
 }
 
-// Says that the recorded process was not ended, and why; the record goes.
-void PrintLeftAlone(DWORD processId, HostCheck check, DWORD error,
-                    const char* lineEnd) {
+// Says that the recorded process, not the registered host or another
+// user's, was left running; the record goes.
+void PrintLeftAlone(DWORD processId, HostCheck check, const char* lineEnd) {
+  printf(
+      "Process %lu, named by an earlier run's record of Excel, was left "
+      "running (%s); the record was removed.%s",
+      static_cast<unsigned long>(processId), HostCheckReason(check), lineEnd);
+  FlushOutput();
+}
+
+// Says that the recorded host, which may still write this user's key, was
+// not ended, and why; the record stays.
+void PrintNotEnded(DWORD processId, HostCheck check, DWORD error,
+                   const char* lineEnd) {
   const unsigned long id = processId;
-  const char* why = nullptr;
-  switch (check) {
-    case HostCheck::OtherProgram:
-      why = "its program is not the registered Excel";
-      break;
-    case HostCheck::OtherSession:
-      why = "it runs in another session";
-      break;
-    case HostCheck::OtherUser:
-      why = "it runs as another user";
-      break;
-    default:
-      break;
-  }
-  if (why != nullptr)
+  if (check == HostCheck::Unchecked)
     printf(
-        "Process %lu, named by an earlier run's record of Excel, was left "
-        "running (%s); the record was removed.%s",
-        id, why, lineEnd);
+        "Excel (process %lu), left running by an earlier run of this user, "
+        "was not ended (it could not be checked: error %lu); close it and "
+        "run the task again.%s",
+        id, static_cast<unsigned long>(error), lineEnd);
   else
     printf(
-        "Process %lu, named by an earlier run's record of Excel, was left "
-        "running (it could not be checked: error %lu); the record was "
-        "removed.%s",
-        id, static_cast<unsigned long>(error), lineEnd);
+        "Excel (process %lu), left running by an earlier run of this user, "
+        "was not ended (%s); close it and run the task again.%s",
+        id, HostCheckReason(check), lineEnd);
   FlushOutput();
 }
 
@@ -199,7 +188,7 @@ void ForgetHost() {
     RegDeleteValueW(key.get(), name);
 }
 
-bool EndLeftoverHost(const char* lineEnd) {
+bool EndLeftoverHost(const char* lineEnd, HostChecker check) {
   HostIdentity recorded;
   bool found = false;
   if (!ReadRecord(recorded, found)) {
@@ -212,13 +201,22 @@ bool EndLeftoverHost(const char* lineEnd) {
     return true;
   }
   // Any process of the user can write the record: only the registered
-  // host, of this session and user, is ended.
-  DWORD checkError = 0;
-  const HostCheck check = CheckHostProcess(host.get(), checkError);
-  if (check != HostCheck::Host) {
-    PrintLeftAlone(recorded.processId, check, checkError, lineEnd);
-    ForgetHost();
-    return true;
+  // host, of this session, user and integrity level, is ended. One that may
+  // still write this user's key and cannot be ended from here holds the run
+  // up: its add-in could hand this run a result.
+  HostCheckDetail detail;
+  const HostCheck verdict = check(host.get(), detail);
+  switch (verdict) {
+    case HostCheck::Host:
+      break;
+    case HostCheck::OtherProgram:
+    case HostCheck::OtherUser:
+      PrintLeftAlone(recorded.processId, verdict, lineEnd);
+      ForgetHost();
+      return true;
+    default:
+      PrintNotEnded(recorded.processId, verdict, detail.error, lineEnd);
+      return false;
   }
   const DWORD error = EndProcess(host.get(), recorded.processId);
   if (error != 0) {

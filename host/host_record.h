@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include "host/host_identity.h"
+
 /// "Software\Quennet\UlvexCmdLine" under HKEY_CURRENT_USER.
 extern const wchar_t kHostRecordKey[];
 /// The record's values: the process ID (REG_DWORD), the process's creation
@@ -28,14 +30,24 @@ void RecordHost(HANDLE hostProcess);
 /// left as it is; an interrupted run keeps it.
 void ForgetHost();
 
+/// How EndLeftoverHost checks the recorded process; a test puts
+/// CheckHostProcessAgainst behind it to show another session or user.
+using HostChecker = HostCheck (*)(HANDLE process, HostCheckDetail& detail);
+
 /// Looks at the record an earlier run of this user left. When it names a
-/// process that still runs with the recorded creation time (and image), and
-/// that process is the registered host in this session as this user
-/// (host/host_identity.h), it ends that process, waits for its end (at most
-/// 5 s), prints a line ended by lineEnd and removes the record; any other
-/// such process is left running and the record removed, with a line that
-/// says why. A record of a process that is gone or is another one, and one
-/// whose data is not as written, is removed silently. Returns false only when
-/// that host still runs and could not be ended; its line is printed and the
-/// record kept.
-bool EndLeftoverHost(const char* lineEnd);
+/// process that still runs with the recorded creation time (and image), it
+/// checks that process (host/host_identity.h):
+/// - the registered host in this session as this user, at the run's
+///   integrity level: ends it, waits for its end (at most 5 s), prints a
+///   line ended by lineEnd and removes the record;
+/// - another program, or a process of another user (whose add-in writes
+///   another user's key): leaves it running and removes the record, with a
+///   line that says why;
+/// - the host in another session or at another integrity level, or a
+///   process that could not be checked: it may still write this user's
+///   key, and is not to be ended from here; a line says so and to close it,
+///   the record is kept, and false is returned.
+/// A record of a process that is gone or is another one, and one whose data
+/// is not as written, is removed silently. Returns false also when the host
+/// could not be ended; its line is printed and the record kept.
+bool EndLeftoverHost(const char* lineEnd, HostChecker check = CheckHostProcess);

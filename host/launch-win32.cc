@@ -77,38 +77,46 @@ HWND ReadHostWindow(IDispatch* application) {
 }
 
 // The process that owns window, opened to be tied to the run and to wait
-// for its end; null when it cannot be had. error is 0 when it was opened
-// with kHostProcessAccess, otherwise the reason why not (the process may
-// then still be opened to wait for its end). Only the registered host of
-// this session and user is opened (host/host_identity.h).
-HANDLE OpenWindowProcess(HWND window, DWORD& error) {
-  error = 0;
+// for its end; null when it cannot be had. found tells what it is: the
+// registered host of this session and user (host/host_identity.h), opened
+// with kHostProcessAccess or, when that is refused (found.openError), only
+// to wait for its end and query it; or any other process, held with
+// SYNCHRONIZE only: not to be tied, ended or recorded, but its end still
+// ends the wait.
+HANDLE OpenWindowProcess(HWND window, HostWindowFacts& found) {
+  found = HostWindowFacts();
   if (window == nullptr) return nullptr;
   DWORD processId = 0;
   ulvex::System().GetWindowThreadProcessId(window, &processId);
   if (processId == 0 || processId == GetCurrentProcessId()) return nullptr;
+  found.processId = processId;
   ulvex::UniqueHandle process(
       OpenProcess(kHostProcessAccess, FALSE, processId));
   if (!process) {
-    error = GetLastError();
+    found.openError = GetLastError();
     // A host that refuses the access to tie it is still watched and
     // recorded; one that cannot even be queried cannot be checked.
     process.reset(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                               FALSE, processId));
-    if (!process) return nullptr;
+    if (!process) {
+      found.check = HostCheck::Unchecked;
+      found.detail.error = GetLastError();
+      return OpenProcess(SYNCHRONIZE, FALSE, processId);
+    }
   }
   // NOTE: a host in another session (a DCOM identity, a run in session 0)
-  // names a window that this session looks up as another process's.
-  // Anything but the registered host of this session and user is left
-  // alone; the line names ERROR_INVALID_WINDOW_HANDLE.
-  DWORD checkError = 0;
-  const HostCheck check = CheckHostProcess(process.get(), checkError);
-  if (check != HostCheck::Host) {
-    error = check == HostCheck::Unchecked ? checkError
-                                          : ERROR_INVALID_WINDOW_HANDLE;
+  // names a window that this session looks up as another process's, and a
+  // host may be started through another program. Anything but the
+  // registered host of this session and user is only watched.
+  found.check = CheckHostProcess(process.get(), found.detail);
+  if (found.check == HostCheck::Host) return process.release();
+  HANDLE watched = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), process.get(), GetCurrentProcess(),
+                       &watched, SYNCHRONIZE, FALSE, 0)) {
+    found.openError = GetLastError();
     return nullptr;
   }
-  return process.release();
+  return watched;
 }
 
 // The add-in workbook is opened read-only on disk so that the host never
@@ -166,11 +174,11 @@ LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
   // The host's window first: until it is tied and recorded, a run that
   // ends (or is ended) would leave it running unknown.
   if (application != nullptr) {
-    DWORD openError = 0;
+    HostWindowFacts found;
     session.hostProcess.reset(
-        OpenWindowProcess(ReadHostWindow(application), openError));
-    TieHostToRun(session.hostProcess.get(), openError);
-    RecordHost(session.hostProcess.get());
+        OpenWindowProcess(ReadHostWindow(application), found));
+    TieHostToRun(session.hostProcess.get(), found);
+    if (found.check == HostCheck::Host) RecordHost(session.hostProcess.get());
   }
   EndHostStart();
   if (interrupted()) return LaunchOutcome::Interrupted;

@@ -9,7 +9,8 @@
 
 /// The host objects held from the launch to the release, and the host's
 /// process (null when the host did not name its window), whose end the wait
-/// for the add-in watches.
+/// for the add-in watches: a process the window names that is not the
+/// registered host is held with SYNCHRONIZE only, to watch its end.
 struct ExcelSession {
   ulvex::ComPtr<IDispatch> application;
   ulvex::ComPtr<IDispatch> workbooks;

@@ -11,8 +11,12 @@ const wchar_t kHostRecordKey[] = L"Software\\Quennet\\UlvexCmdLine";
 
 HANDLE StartBuildProgram(const wchar_t* program, const std::wstring& arguments,
                          DWORD* processId) {
-  std::wstring commandLine =
-      L"\"" + BinFolder() + L"\\" + program + L"\" " + arguments;
+  return StartProgramFile(BinFolder() + L"\\" + program, arguments, processId);
+}
+
+HANDLE StartProgramFile(const std::wstring& path, const std::wstring& arguments,
+                        DWORD* processId) {
+  std::wstring commandLine = L"\"" + path + L"\" " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

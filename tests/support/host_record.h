@@ -19,6 +19,10 @@ extern const wchar_t kHostRecordKey[];
 HANDLE StartBuildProgram(const wchar_t* program, const std::wstring& arguments,
                          DWORD* processId = nullptr);
 
+/// The program at path started in the same way.
+HANDLE StartProgramFile(const std::wstring& path, const std::wstring& arguments,
+                        DWORD* processId = nullptr);
+
 /// IdleProcess.exe from the build, started to idle for idleMs; null when
 /// it could not be started. The caller owns the handle.
 HANDLE StartIdleProcess(DWORD idleMs);

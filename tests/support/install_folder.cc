@@ -34,6 +34,23 @@ InstallFolder::InstallFolder(const std::wstring& name) {
 
 InstallFolder::~InstallFolder() { RemoveTree(path_); }
 
+NativeProgramCopy::NativeProgramCopy(const wchar_t* program) {
+  wchar_t native[MAX_PATH] = {};
+  const DWORD length =
+      GetEnvironmentVariableW(L"ProgramW6432", native, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  folder_ = std::wstring(native) + L"\\UlvexTest";
+  RemoveTree(folder_);
+  const std::wstring copy = folder_ + L"\\" + program;
+  if (CreateFolders(folder_) &&
+      CopyFileW((BinFolder() + L"\\" + program).c_str(), copy.c_str(), FALSE))
+    path_ = copy;
+}
+
+NativeProgramCopy::~NativeProgramCopy() {
+  if (!folder_.empty()) RemoveTree(folder_);
+}
+
 bool InstallFolder::AddProgram() {
   return CopyFileW((BinFolder() + L"\\UlvexCmdLine.exe").c_str(),
                    File(L"UlvexCmdLine.exe").c_str(), FALSE) != 0;
@@ -55,8 +72,8 @@ bool InstallFolder::WriteFile(const std::wstring& relativePath,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                              &written, nullptr);
+  const BOOL ok = ::WriteFile(
+      file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   CloseHandle(file);
   return ok && written == bytes.size();
 }

@@ -33,6 +33,25 @@ class InstallFolder {
   std::wstring path_;
 };
 
+/// A copy of a program of the build in "UlvexTest" under the native
+/// program folder (%ProgramW6432%, which a 64-bit process names
+/// %ProgramFiles%), as a 64-bit host is installed; removed when destroyed.
+class NativeProgramCopy {
+ public:
+  explicit NativeProgramCopy(const wchar_t* program);
+  ~NativeProgramCopy();
+  NativeProgramCopy(const NativeProgramCopy&) = delete;
+  NativeProgramCopy& operator=(const NativeProgramCopy&) = delete;
+
+  /// The copy's full path; empty when there is no native program folder
+  /// (32-bit Windows) or the copy failed.
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring folder_;
+  std::wstring path_;
+};
+
 /// Deletes a folder tree, clearing read-only attributes on the way.
 void RemoveTree(const std::wstring& path);
 

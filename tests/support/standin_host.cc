@@ -68,6 +68,20 @@ bool RegisterClass(const wchar_t* clsid, const std::wstring& server,
   return ok;
 }
 
+// The ProgID, named by its CLSID key or through CurVer, and the class with
+// commandLine as its LocalServer32, in view.
+bool WriteHostServer(const wchar_t* clsid, const std::wstring& commandLine,
+                     DWORD type, bool throughCurVer, REGSAM view) {
+  const std::wstring progId = standin::kProgId;
+  const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
+  const std::wstring named = throughCurVer ? kVersionedProgId : progId;
+  return SetDefault(progId, L"Ulvex test host server", REG_SZ, view) &&
+         (!throughCurVer ||
+          SetDefault(progId + L"\\CurVer", named, REG_SZ, view)) &&
+         SetDefault(named + L"\\CLSID", clsid, REG_SZ, view) &&
+         SetDefault(classKey + L"\\LocalServer32", commandLine, type, view);
+}
+
 std::vector<DWORD> HostProcesses() {
   std::vector<DWORD> ids;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -97,15 +111,31 @@ bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
                         bool throughCurVer, REGSAM view) {
   UnregisterStandInHost();
   wchar_t clsid[64];
-  if (!FreshClassId(clsid)) return false;
-  const std::wstring progId = standin::kProgId;
-  const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
-  const std::wstring named = throughCurVer ? kVersionedProgId : progId;
-  return SetDefault(progId, L"Ulvex test host server", REG_SZ, view) &&
-         (!throughCurVer ||
-          SetDefault(progId + L"\\CurVer", named, REG_SZ, view)) &&
-         SetDefault(named + L"\\CLSID", clsid, REG_SZ, view) &&
-         SetDefault(classKey + L"\\LocalServer32", commandLine, type, view);
+  return FreshClassId(clsid) &&
+         WriteHostServer(clsid, commandLine, type, throughCurVer, view);
+}
+
+bool RegisterHostServerInViews(const std::wstring& commandLine32,
+                               const std::wstring& commandLine64,
+                               const std::wstring& executable64) {
+  UnregisterStandInHost();
+  wchar_t clsid[64];
+  if (!FreshClassId(clsid) ||
+      !WriteHostServer(clsid, commandLine32, REG_SZ, false, KEY_WOW64_32KEY) ||
+      !WriteHostServer(clsid, commandLine64, REG_SZ, false, KEY_WOW64_64KEY))
+    return false;
+  HKEY key = nullptr;
+  const std::wstring server =
+      std::wstring(L"CLSID\\") + clsid + L"\\LocalServer32";
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0,
+                    KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    return false;
+  const LSTATUS status = RegSetValueExW(
+      key, L"ServerExecutable", 0, REG_EXPAND_SZ,
+      reinterpret_cast<const BYTE*>(executable64.c_str()),
+      static_cast<DWORD>((executable64.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
 }
 
 std::vector<DWORD> StandInHostProcessIds() { return HostProcesses(); }

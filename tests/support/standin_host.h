@@ -32,6 +32,14 @@ bool RegisterStandInHost(const std::wstring& curVer);
 bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
                         bool throughCurVer, REGSAM view = 0);
 
+/// Registers one class as the class of "Excel.Application" in both
+/// registry views: in the 32-bit one with the LocalServer32 commandLine32,
+/// in the 64-bit one with commandLine64 and the REG_EXPAND_SZ
+/// "ServerExecutable" executable64 (the program COM starts).
+bool RegisterHostServerInViews(const std::wstring& commandLine32,
+                               const std::wstring& commandLine64,
+                               const std::wstring& executable64);
+
 /// Removes the ProgID and both test classes (so "not registered" runs).
 void UnregisterStandInHost();
 

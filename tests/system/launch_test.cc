@@ -976,44 +976,90 @@ TEST(LaunchTest, AHostLeftByAnEarlierRunIsEndedFirst) {
 
 // A host started through another program (here cmd.exe, registered as the
 // local server) names a window of a process that is not the registered
-// server: that process is neither tied to the run nor recorded, and the
-// run goes on as with a host that names no window.
-TEST(LaunchTest, AWindowOfAnotherProgramIsNotTied) {
+// server: that process is neither tied to the run nor recorded, but its end
+// still ends the run at once. A 64-bit registration that names the host's
+// own file through %ProgramFiles% is that file, as the system's launcher
+// expands it, also from a 32-bit run: the host is tied and recorded.
+TEST(LaunchTest, AWindowOfAnotherProgramIsOnlyWatched) {
   HandoffKeyScope handoffKey;
-  InstallFolder install(L"other-program");
-  ASSERT_TRUE(install.AddProgram());
-  const std::wstring workbook = install.File(L"App\\Ulvex");
-  ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", Script(kSuccess)));
   wchar_t system[MAX_PATH] = {};
   ASSERT_NE(GetSystemDirectoryW(system, MAX_PATH), 0u);
-  ASSERT_TRUE(ulvex_test::RegisterHostServer(
-      std::wstring(system) + L"\\cmd.exe /c \"" + ulvex_test::BinFolder() +
-          L"\\StandInHost.exe\"",
-      REG_SZ, false));
-  ASSERT_TRUE(
-      ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
-  ASSERT_TRUE(ulvex_test::DeleteHostRecord());
-
-  bool recorded = false;
-  RunOptions options;
-  options.timeoutMs = kRunLimitMs;
-  options.watch = [&](RunningChild& child) {
-    if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
-      recorded = ulvex_test::HostRecordExists();
+  ulvex_test::NativeProgramCopy nativeHost(L"StandInHost.exe");
+  ASSERT_FALSE(nativeHost.path().empty());
+  const std::wstring throughCmd =
+      std::wstring(system) + L"\\cmd.exe /c \"" + nativeHost.path() + L"\"";
+  const std::string watchedOnly =
+      "(process %, which its window names, is only watched, as its program "
+      "is not the registered Excel); it will outlive the run if the run is "
+      "interrupted.\n";
+  const struct {
+    const char* name;
+    std::wstring executable64;  // the 64-bit view's program; empty: cmd
+    std::string script;
+    DWORD exitCode;
+    std::string last;
+    bool tied;
+  } rows[] = {
+      {"another program registered: only watched", L"", Script(kSuccess), 0,
+       kSuccess, false},
+      {"a host only watched ends: the run ends at once", L"",
+       "progress Working\nsleep 50\ncrash\n", 1,
+       "Excel ended before the Ulvex Task reported its end", false},
+      {"%ProgramFiles% in the 64-bit view: tied and recorded",
+       L"%ProgramFiles%\\UlvexTest\\StandInHost.exe", Script(kSuccess), 0,
+       kSuccess, true},
   };
-  const auto run = RunProgram(install.QuotedProgram() + L" /taskid=7", options);
-  ASSERT_TRUE(run.started);
-  EXPECT_FALSE(run.timedOut);
-  const std::string out = Lines(run.out);
-  EXPECT_EQ(run.exitCode, 0u) << out;
-  EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
-  EXPECT_NE(out.find("Excel could not be tied to this run (error 1400); it "
-                     "will outlive the run if the run is interrupted.\n"),
-            std::string::npos)
-      << out;
-  EXPECT_FALSE(recorded);
-  EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
-  ulvex_test::KillStandInHosts();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    InstallFolder install(L"other-program");
+    ASSERT_TRUE(install.AddProgram());
+    const std::wstring workbook = install.File(L"App\\Ulvex");
+    ASSERT_TRUE(install.WriteFile(L"App\\Ulvex", row.script));
+    // The run's own view starts the host through cmd.exe.
+    // NOTE: Wine's launcher cannot start a REG_EXPAND_SZ LocalServer32;
+    // it starts the 64-bit view's host from its plain command line, while
+    // the program's check takes the host's "ServerExecutable".
+    ASSERT_TRUE(row.executable64.empty()
+                    ? ulvex_test::RegisterHostServer(throughCmd, REG_SZ, false)
+                    : ulvex_test::RegisterHostServerInViews(
+                          throughCmd,
+                          L"\"" + nativeHost.path() + L"\" -Embedding",
+                          row.executable64));
+    ASSERT_TRUE(
+        ulvex_test::SetStandInScenario(workbook, install.File(L"host.log")));
+    ASSERT_TRUE(ulvex_test::DeleteHostRecord());
+
+    std::wstring recorded;
+    std::vector<DWORD> hosts;
+    RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    options.watch = [&](RunningChild& child) {
+      if (!child.WaitForOutput(kLoading, 0, kRunLimitMs)) return;
+      recorded = ulvex_test::RecordedHostImage();
+      hosts = ulvex_test::StandInHostProcessIds();
+    };
+    const auto run =
+        RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.exitCode) << out;
+    EXPECT_TRUE(EndsWith(out, Ended(row.last))) << out;
+    if (row.tied) {
+      EXPECT_EQ(out.find("could not be tied"), std::string::npos) << out;
+      EXPECT_EQ(Narrow(recorded), Narrow(nativeHost.path()));
+    } else {
+      ASSERT_EQ(hosts.size(), 1u);
+      std::string line = watchedOnly;
+      line.replace(line.find('%'), 1, std::to_string(hosts[0]));
+      EXPECT_NE(out.find("Excel could not be tied to this run " + line),
+                std::string::npos)
+          << out;
+      EXPECT_EQ(recorded, L"");
+    }
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    ulvex_test::KillStandInHosts();
+  }
   ulvex_test::UnregisterStandInHost();
 }
 

@@ -12,6 +12,7 @@
 
 #include "host/host_identity.h"
 #include "tests/support/host_record.h"
+#include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
 
@@ -50,8 +51,11 @@ class HostRecordTest : public testing::Test {
   }
 
   // A process of the user's own, as a host of an earlier run.
-  static bool Start(Planted& planted, DWORD idleMs = kIdleMs) {
-    planted.process = ulvex_test::StartIdleProcess(idleMs);
+  static bool Start(Planted& planted, DWORD idleMs = kIdleMs,
+                    const std::wstring& program = std::wstring()) {
+    planted.process = program.empty() ? ulvex_test::StartIdleProcess(idleMs)
+                                      : ulvex_test::StartProgramFile(
+                                            program, std::to_wstring(idleMs));
     if (planted.process == nullptr) return false;
     planted.processId = GetProcessId(planted.process);
     planted.startTime = ulvex_test::ProcessStartTime(planted.process);
@@ -211,6 +215,13 @@ TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
   ASSERT_NE(shortLower, program);
   ASSERT_TRUE(SetEnvironmentVariableW(L"ULVEX_TEST_BIN",
                                       ulvex_test::BinFolder().c_str()));
+  // Another name of the same file: the registration names the file.
+  const std::wstring link = ulvex_test::BinFolder() + L"\\IdleLink.exe";
+  DeleteFileW(link.c_str());
+  ASSERT_TRUE(CreateHardLinkW(link.c_str(), program.c_str(), nullptr));
+  // A 64-bit host as installed, which a 32-bit run names otherwise.
+  ulvex_test::NativeProgramCopy native(L"IdleProcess.exe");
+  ASSERT_FALSE(native.path().empty());
   const std::string otherProgram = "(its program is not the registered Excel)";
   const struct {
     const char* name;
@@ -219,6 +230,7 @@ TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
     bool throughCurVer;
     bool ended;
     REGSAM view = 0;  // KEY_WOW64_64KEY: registered for 64-bit clients
+    std::wstring started = std::wstring();  // the host's program; empty: ours
   } rows[] = {
       {"unquoted, with arguments", program + L" /automation -Embedding", REG_SZ,
        false, true},
@@ -229,6 +241,10 @@ TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
        true, true},
       {"in the 64-bit registry view only", L"\"" + program + L"\"", REG_SZ,
        false, true, KEY_WOW64_64KEY},
+      {"%ProgramFiles% in the 64-bit view, started from there",
+       L"\"%ProgramFiles%\\UlvexTest\\IdleProcess.exe\" -Embedding",
+       REG_EXPAND_SZ, false, true, KEY_WOW64_64KEY, native.path()},
+      {"a hard link to its program", L"\"" + link + L"\"", REG_SZ, false, true},
       {"environment strings in a plain string",
        L"%ULVEX_TEST_BIN%\\IdleProcess.exe", REG_SZ, false, false},
       {"another program",
@@ -244,7 +260,7 @@ TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
       ASSERT_TRUE(ulvex_test::RegisterHostServer(row.commandLine, row.type,
                                                  row.throughCurVer, row.view));
     Planted planted;
-    ASSERT_TRUE(Start(planted));
+    ASSERT_TRUE(Start(planted, kIdleMs, row.started));
     ASSERT_TRUE(ulvex_test::WriteHostRecord(planted.processId,
                                             planted.startTime, planted.image));
     testing::internal::CaptureStdout();
@@ -261,13 +277,28 @@ TEST_F(HostRecordTest, OnlyTheRegisteredHostIsEnded) {
     Stop(planted);
   }
   SetEnvironmentVariableW(L"ULVEX_TEST_BIN", nullptr);
+  DeleteFileW(link.c_str());
 }
 
-// Wine runs every process in one session as one user: the session and the
-// user are shown through the check's own seam.
+// Wine runs every process in one session as one user at one integrity
+// level: the others are shown through the check's own seam, and so is what
+// a later run makes of a recorded host that the check finds so.
+RunIdentity seamRun;
+bool seamWaitOnly = false;  // the check gets a handle it cannot query
+
+HostCheck CheckThroughSeam(HANDLE process, HostCheckDetail& detail) {
+  HANDLE waitOnly = nullptr;
+  if (seamWaitOnly &&
+      !DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(),
+                       &waitOnly, SYNCHRONIZE, FALSE, 0))
+    return HostCheck::Host;  // fails the row
+  const HostCheck check = CheckHostProcessAgainst(
+      seamWaitOnly ? waitOnly : process, seamRun, detail);
+  if (waitOnly != nullptr) CloseHandle(waitOnly);
+  return check;
+}
+
 TEST_F(HostRecordTest, AProcessOfAnotherSessionOrUserIsNotTheHost) {
-  Planted planted;
-  ASSERT_TRUE(Start(planted));
   DWORD session = 0;
   ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
   HANDLE token = nullptr;
@@ -276,25 +307,95 @@ TEST_F(HostRecordTest, AProcessOfAnotherSessionOrUserIsNotTheHost) {
     TOKEN_USER user;
     BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } own;
+  union {
+    TOKEN_MANDATORY_LABEL label;
+    BYTE bytes[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  } level;
   DWORD size = 0;
   ASSERT_TRUE(GetTokenInformation(token, TokenUser, &own, sizeof own, &size));
+  ASSERT_TRUE(GetTokenInformation(token, TokenIntegrityLevel, &level,
+                                  sizeof level, &size));
   CloseHandle(token);
   BYTE system[SECURITY_MAX_SID_SIZE];
   size = sizeof system;
   ASSERT_TRUE(CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size));
+  const PSID levelSid = level.label.Label.Sid;
+  const RunIdentity run = {
+      session, own.user.User.Sid,
+      *GetSidSubAuthority(levelSid, *GetSidSubAuthorityCount(levelSid) - 1)};
+  RunIdentity otherSession = run, otherUser = run, otherLevel = run;
+  otherSession.sessionId = session + 1;
+  otherUser.user = system;
+  otherLevel.integrityLevel = run.integrityLevel - 0x1000;
 
-  DWORD error = 0;
-  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session, own.user.User.Sid,
-                                    error),
-            HostCheck::Host);
-  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session + 1,
-                                    own.user.User.Sid, error),
-            HostCheck::OtherSession);
-  EXPECT_EQ(CheckHostProcessAgainst(planted.process, session, system, error),
-            HostCheck::OtherUser);
-  EXPECT_EQ(CheckHostProcess(planted.process, error), HostCheck::Host);
-  EXPECT_EQ(CheckHostProcess(GetCurrentProcess(), error),
+  const std::string left =
+      "Process %, named by an earlier run's record of "
+      "Excel, was left running (";
+  const std::string notEnded =
+      "Excel (process %), left running by an earlier run of this user, was "
+      "not ended (";
+  const std::string closeIt = "; close it and run the task again.\n";
+  const struct {
+    const char* name;
+    RunIdentity run;
+    bool waitOnly;
+    HostCheck check;
+    std::string line;  // % stands for the process ID
+    bool runGoesOn;
+  } rows[] = {
+      {"this run's own", run, false, HostCheck::Host,
+       "Ended Excel (process %), left running by an earlier run of this "
+       "user.\n",
+       true},
+      {"another user's: its add-in writes its own key", otherUser, false,
+       HostCheck::OtherUser,
+       left + "it runs as another user); the record was removed.\n", true},
+      {"another session's: it may still write this user's key", otherSession,
+       false, HostCheck::OtherSession,
+       notEnded + "it runs in another session)" + closeIt, false},
+      {"another integrity level's", otherLevel, false,
+       HostCheck::OtherIntegrity,
+       notEnded + "it runs at another integrity level)" + closeIt, false},
+      {"its token cannot be read", run, true, HostCheck::Unchecked,
+       notEnded + "it could not be checked: error 5)" + closeIt, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Planted planted;
+    ASSERT_TRUE(Start(planted));
+    seamRun = row.run;
+    seamWaitOnly = row.waitOnly;
+    HostCheckDetail detail;
+    EXPECT_EQ(CheckThroughSeam(planted.process, detail), row.check);
+    ASSERT_TRUE(ulvex_test::WriteHostRecord(planted.processId,
+                                            planted.startTime, planted.image));
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(EndLeftoverHost("\n", CheckThroughSeam), row.runGoesOn);
+    fflush(stdout);
+    std::string line = row.line;
+    line.replace(line.find('%'), 1, std::to_string(planted.processId));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), line);
+    // A host that may still write keeps its record for the next run.
+    EXPECT_EQ(ulvex_test::HostRecordExists(), !row.runGoesOn);
+    EXPECT_EQ(Alive(planted.process), row.check != HostCheck::Host);
+    ulvex_test::DeleteHostRecord();
+    Stop(planted);
+  }
+
+  // The run's own check compares files; a registered file that cannot be
+  // opened leaves only its path to compare, and the check says so.
+  Planted planted;
+  ASSERT_TRUE(Start(planted));
+  HostCheckDetail detail;
+  EXPECT_EQ(CheckHostProcess(planted.process, detail), HostCheck::Host);
+  EXPECT_FALSE(detail.byPath);
+  EXPECT_EQ(CheckHostProcess(GetCurrentProcess(), detail),
             HostCheck::OtherProgram);
+  EXPECT_FALSE(detail.byPath);
+  ASSERT_TRUE(ulvex_test::RegisterHostServer(
+      L"\"" + ulvex_test::BinFolder() + L"\\Missing.exe\"", REG_SZ, false));
+  EXPECT_EQ(CheckHostProcess(planted.process, detail), HostCheck::OtherProgram);
+  EXPECT_TRUE(detail.byPath);
   Stop(planted);
 }
 

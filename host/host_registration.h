@@ -1,0 +1,42 @@
+// The host's class registration as COM finds it for this run: the class
+// behind "Excel.Application" (or the version its CurVer names) in each
+// registry view, and the program its LocalServer32 starts. The run's
+// identity check and the installation check read it from here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// One registry view's registration of the host's class.
+struct HostRegistration {
+  bool view64 = false;          ///< read in the 64-bit registry view
+  std::wstring classId;         ///< "{...}"
+  std::wstring currentVersion;  ///< the CurVer ProgID, empty when none
+  /// The server's program as the launcher starts it (LocalServer32's
+  /// "ServerExecutable" or the program of its command line, expanded as
+  /// for that view, arguments left out); empty when none.
+  std::wstring serverImage;
+  /// serverImage as this process reaches the file: in the 64-bit view,
+  /// the system folder through "Sysnative" from a 32-bit process.
+  std::wstring serverFile;
+  /// LocalServer32's command line as stored (not expanded); empty when none.
+  std::wstring serverCommand;
+  /// The class's "AppID" value (whose key holds its DCOM identity); empty
+  /// when none.
+  std::wstring appId;
+};
+
+/// 32-bit view first, then 64-bit (on 64-bit Windows only); a view
+/// without a registration is left out; an elevated run reads
+/// HKLM\Software\Classes only, as COM does (a process of the user's may
+/// write the per-user classes that HKCR merges in).
+std::vector<HostRegistration> ReadHostRegistrations();
+
+/// path, as a 64-bit process names the file, as this process reaches it.
+/// NOTE: from a 32-bit process on 64-bit Windows the file system redirects
+/// the system folder to the 32-bit one; "Sysnative" reaches the native one.
+std::wstring NativePathAsReached(const std::wstring& path);
+
+/// True when the run's token is elevated, or its elevation cannot be read
+/// (then only what the machine registers is trusted).
+bool RunIsElevated();
