@@ -1222,7 +1222,8 @@ TEST(LaunchTest, AStoppedRunsHostCannotHandTheNextRunItsSuccess) {
 // after its last release, as a visible host does, still runs after the run
 // has exited. A failed Open leaves its record for the next run, because the
 // add-in it started may still write; after the add-in's final text the
-// record goes.
+// record goes. From that text on the host is let go: a run killed from
+// outside while it releases a slow host (a scheduler's limit) leaves it.
 TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
   HandoffKeyScope handoffKey;
   constexpr DWORD kOutliveMs = 2000;
@@ -1231,11 +1232,15 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
     std::string script;
     DWORD exitCode;
     bool recordKept;
+    const char* killAt = nullptr;  // killed once the host's log has this
   } rows[] = {
       {"success", "stay\n" + Script(kSuccess), 0, false},
       {"failed task", "stay\n" + Script(kFailure), 1, false},
       {"failed Open after the add-in started",
        "stay\nfail-open-started\nprogress Working\nidle\n", 1, true},
+      {"killed from outside during a slow release after success",
+       "stay\nslow-release 8000\n" + Script(kSuccess), 255, false,
+       "SLOW-RELEASE"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1247,6 +1252,20 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
                                                install.File(L"host.log")));
     RunOptions options;
     options.timeoutMs = kRunLimitMs;
+    const std::wstring log = install.File(L"host.log");
+    if (row.killAt != nullptr) {
+      options.watch = [&row, &log](RunningChild& child) {
+        for (int i = 0; i < 400 && WaitForSingleObject(child.process(), 50) ==
+                                       WAIT_TIMEOUT;
+             ++i) {
+          for (const std::string& line : ulvex_test::ReadStandInLog(log))
+            if (line == row.killAt) {
+              TerminateProcess(child.process(), 255);
+              return;
+            }
+        }
+      };
+    }
     const auto run =
         RunProgram(install.QuotedProgram() + L" /taskid=7", options);
     ASSERT_TRUE(run.started);
@@ -1254,6 +1273,8 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
     const std::string out = Lines(run.out);
     EXPECT_EQ(run.exitCode, row.exitCode) << out;
     EXPECT_EQ(out.find("could not be let go of"), std::string::npos) << out;
+    if (row.killAt != nullptr)
+      EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
 
     EXPECT_FALSE(ulvex_test::WaitForStandInExit(kOutliveMs))
         << "the host went with the run";
