@@ -67,6 +67,8 @@ char limitText[64] = "";  // the time limit as given (digits, a unit)
 std::atomic<DWORD> interruptKind{kNotInterrupted};
 std::atomic<bool> reported{false};
 std::atomic<bool> hostEndReported{false};
+// Set by the one interruption's thread that ends the run and the process.
+std::atomic<bool> endingFromHandler{false};
 // Who ends the run: its own thread in order, its own thread with the
 // add-in's verdict fixed, or the thread of an interruption.
 enum Ender { kNobody, kRunThread, kVerdict, kHandler };
@@ -213,6 +215,11 @@ void HoldRunThread() {
 // is not waited for; the process's end would end it all the same, through
 // the job's kill-on-close.
 [[noreturn]] void EndFromHandler() {
+  // Two interruptions can both come here (the run's thread began its
+  // ending and then stalled): the first ends the run and the process, a
+  // second must neither write over its pending lines nor end the process
+  // before they are out.
+  if (endingFromHandler.exchange(true)) Sleep(INFINITE);
   char text[kEndingTextSize] = "";
   if (!reported.exchange(true)) FormatInterruption(text, sizeof text);
   const bool endHost = HostOfRunRunning() && !hostEndReported.exchange(true);
