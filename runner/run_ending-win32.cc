@@ -44,6 +44,10 @@ constexpr DWORD kBoundedStepMs = 500;
 // How long an ending that holds the run's thread may take before the
 // process ends without it (its lines may then be lost).
 constexpr DWORD kLastResortMs = 3000;
+// How long an interruption that must not return before the process ends
+// waits, once the run's thread is ending the run, for the process to end
+// before it ends it itself.
+constexpr DWORD kExitWaitMs = 1000;
 // How long the end of the run waits for its watching threads.
 constexpr DWORD kThreadStopMs = 1000;
 // The ending's lines: two lines and a time stamp, and the advice for a
@@ -307,6 +311,15 @@ void Interrupt(DWORD kind) {
   if (ending == kVerdict) return LeaveWithVerdict();
   if (WaitForSingleObject(threadsStop, kOrderlyEndingMs) != WAIT_OBJECT_0)
     EndFromHandler();
+}
+
+void InterruptUntilEnded(DWORD kind) {
+  Interrupt(kind);
+  // The run's thread is leaving main, or has left it with the add-in's
+  // verdict; its exit ends the process with its own status.
+  Sleep(kExitWaitMs);
+  TerminateProcess(GetCurrentProcess(), EndingStatus());
+  ExitProcess(EndingStatus());
 }
 
 int EndingStatus() {

@@ -182,7 +182,10 @@ BOOL CALLBACK MatchSessionWindow(HWND window, LPARAM context) {
 }
 
 // Tells the program's hidden window that the session ends, as the system
-// does; false when the window is not found.
+// does, and then ends the program with status 0, as the system may once
+// every window has answered (Wine does): a window that answers before the
+// run has ended lets the session's end pass for success. False when the
+// window is not found or does not answer the query.
 bool SendEndSession(HANDLE process, DWORD flags) {
   WindowSearch search{GetProcessId(process), nullptr};
   const ULONGLONG deadline = GetTickCount64() + kAwaitMs;
@@ -196,8 +199,12 @@ bool SendEndSession(HANDLE process, DWORD flags) {
                            SMTO_ABORTIFHUNG, kAwaitMs, &answer) ||
       answer == 0)
     return false;
-  // Posted: the window answers only once the run has ended.
-  return PostMessageW(search.found, WM_ENDSESSION, TRUE, flags) != 0;
+  // The window never answers: the run ends the process first.
+  SendMessageTimeoutW(search.found, WM_ENDSESSION, TRUE, flags, SMTO_NORMAL,
+                      kAwaitMs, &answer);
+  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+    TerminateProcess(process, 0);
+  return true;
 }
 
 // Posts WM_CLOSE to the program's hidden window; false when it is not found.
