@@ -184,6 +184,11 @@ TEST(LaunchTest, HostScenarios) {
       "asked and raised an error of its own; what Excel said, when it said "
       "anything, follows.";
   const std::string hostSaid = "Excel said (StandInHost): ";
+  const std::string unknownNameWords =
+      "Unknown name (DISP_E_UNKNOWNNAME): the program registered as Excel "
+      "does not know this member: it is not Excel, or too old an Excel. Check "
+      "which program the registration of Excel.Application starts (its "
+      "LocalServer32), and repair or update Excel.";
   std::vector<Scenario> scenarios = {
       {"version 16: file validation set, success",
        Registration::kStandIn,
@@ -301,7 +306,8 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        0,
        withoutValidation,
-       {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""}},
+       {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""},
+        {unknownNameWords, ""}},
        Ended(kSuccess),
        true,
        false},
@@ -418,7 +424,8 @@ TEST(LaunchTest, HostScenarios) {
        1,
        {kHwnd, kVisible},
        {},
-       lookupFailed + "Workbooks\") failed w/err 0x80020006\n",
+       lookupFailed + "Workbooks\") failed w/err 0x80020006\n" +
+           unknownNameWords + "\n",
        false,
        false},
       {"host fails Workbooks: status 1, nothing opened",
