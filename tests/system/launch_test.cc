@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,8 @@ struct Scenario {
   std::wstring folderName = L"launch";  // part of the install folder's name
   const wchar_t* timeLimit = nullptr;   // ULVEX_TIME_LIMIT; null: unset
   std::wstring arguments = L"/taskid=7";
+  // USERPROFILE names the install folder, which has no Desktop folder.
+  bool profileWithoutDesktop = false;
 };
 
 const std::string kVisible = "PUT Visible VT_I4 1";
@@ -340,6 +344,25 @@ TEST(LaunchTest, HostScenarios) {
        "\\App\\Ulvex\n",
        false,
        false},
+      // A run on a visible window station gets no desktop advice, even
+      // when its profile lacks the Desktop folder: the output ends with
+      // the workbook's line.
+      {"failed Open on a visible desktop, profile without Desktop",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail-open\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7",
+       true},
       {"add-in workbook missing: the run ends",
        Registration::kStandIn,
        L"Excel.Application.16",
@@ -711,6 +734,8 @@ TEST(LaunchTest, HostScenarios) {
     options.timeoutMs = kRunLimitMs;
     if (scenario.timeLimit != nullptr)
       options.setEnv[L"ULVEX_TIME_LIMIT"] = scenario.timeLimit;
+    if (scenario.profileWithoutDesktop)
+      options.setEnv[L"USERPROFILE"] = install.path();
     if (scenario.writeQuitWhenLoading) {
       options.watch = [](RunningChild& child) {
         if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
@@ -1328,7 +1353,8 @@ TEST(LaunchTest, AnUnwritableHandoffKeyStartsNoHost) {
 // The run owns its host from the first call to the final text: Ctrl+C
 // while the host starts, or while it answers its first call slowly, waits
 // for the host and ends it; a time limit that runs out while the run lets
-// go of a slow host after the success text changes nothing.
+// go of a slow host after the success text changes nothing. Only the host
+// is the run's: a program the add-in started stays when its host is ended.
 TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
   HandoffKeyScope handoffKey;
   const std::string interrupted =
@@ -1337,11 +1363,13 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
   const struct {
     const char* name;
     std::string script;
-    const char* pressAt;  // Ctrl+C once the host's log has this line
+    const char* pressAt;  // Ctrl+C once a line of the host's log begins so
     const wchar_t* timeLimit;
     DWORD exitCode;
     std::string outputEnd;
   } rows[] = {
+      {"Ctrl+C after the add-in started a program of its own",
+       "child 60000\nidle\n", "CHILD ", nullptr, 1, interrupted},
       {"Ctrl+C while the host starts", "slow-start 3000\nidle\n", "SLOW-START",
        nullptr, 1, interrupted},
       {"Ctrl+C while the host answers its first call", "slow Hwnd 3000\nidle\n",
@@ -1368,7 +1396,7 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
       options.watch = [&](RunningChild& child) {
         for (int i = 0; i < 400; ++i) {
           for (const std::string& line : ulvex_test::ReadStandInLog(log))
-            if (line == row.pressAt) i = 400;
+            if (line.rfind(row.pressAt, 0) == 0) i = 400;
           if (i < 400) Sleep(50);
         }
         pressed = ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT);
@@ -1390,6 +1418,21 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
       EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
       EXPECT_FALSE(ulvex_test::HostRecordExists());
     }
+    // The add-in's program outlives its host.
+    size_t children = 0;
+    for (const std::string& line : ulvex_test::ReadStandInLog(log)) {
+      if (line.rfind("CHILD ", 0) != 0) continue;
+      ++children;
+      const HANDLE child =
+          OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                      strtoul(line.c_str() + strlen("CHILD "), nullptr, 10));
+      ASSERT_NE(child, nullptr) << line;
+      EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+          << "the host's child went with it";
+      TerminateProcess(child, 0);
+      CloseHandle(child);
+    }
+    EXPECT_EQ(children, row.script.rfind("child", 0) == 0 ? 1u : 0u);
     ulvex_test::KillStandInHosts();
     ulvex_test::DeleteHostRecord();
   }
