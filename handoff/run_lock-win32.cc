@@ -5,6 +5,7 @@
 
 #include "handoff/run_lock.h"
 #include "platform/console.h"
+#include "platform/integrity_label.h"
 #include "platform/system_api.h"
 
 namespace {
@@ -45,8 +46,14 @@ std::wstring LocalAppDataFolder(DWORD flags, DWORD& error) {
 HANDLE OpenLockFile(DWORD& error) {
   const std::wstring folder = LocalAppDataFolder(KF_FLAG_CREATE, error);
   if (folder.empty()) return INVALID_HANDLE_VALUE;
+  // The lock's folder and file carry a medium label that forbids reading
+  // up: a lower-integrity process of the user could otherwise open the
+  // file to read, and hold the lock or the file.
+  ulvex::MediumLabel label;
   for (const wchar_t* sub : kLockFolders)
-    CreateDirectoryW((folder + sub).c_str(), nullptr);  // may exist
+    CreateDirectoryW((folder + sub).c_str(),
+                     sub == kLockFolders[1] ? label.attributes() : nullptr);
+  ulvex::GiveMediumLabel(folder + kLockFolders[1]);  // made before it was
   // NOTE: every run opens the file shared for reading and writing; only
   // the byte-range lock excludes. A locked range is released by the system
   // when the process that holds it ends, however it ends. Not shared for
@@ -54,9 +61,12 @@ HANDLE OpenLockFile(DWORD& error) {
   // (POSIX delete semantics), and a second run would lock that one.
   const HANDLE file =
       CreateFileW((folder + kLockFile).c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) error = GetLastError();
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, label.attributes(),
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    error = GetLastError();
+  else
+    ulvex::GiveMediumLabel(folder + kLockFile);
   return file;
 }
 

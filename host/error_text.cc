@@ -63,6 +63,11 @@ constexpr CodeWords kCodeWords[] = {
      "The message filter indicated that the application is busy "
      "(RPC_E_SERVERCALL_RETRYLATER)",
      kStayedBusy},
+    {0x80020006u, "Unknown name (DISP_E_UNKNOWNNAME)",
+     "the program registered as Excel does not know this member: it is not "
+     "Excel, or too old an Excel. Check which program the registration of "
+     "Excel.Application starts (its LocalServer32), and repair or update "
+     "Excel."},
     {0x80020009u, "Exception occurred (DISP_E_EXCEPTION)",
      "Excel could not do what it was asked and raised an error of its own; "
      "what Excel said, when it said anything, follows."},

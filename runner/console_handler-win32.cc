@@ -5,10 +5,6 @@
 
 namespace {
 
-// How long the handler waits, once the run's thread is ending the run, for
-// the process to end before it ends it itself.
-constexpr DWORD kExitWaitMs = 1000;
-
 BOOL WINAPI OnConsoleControl(DWORD kind) {
   switch (kind) {
     case CTRL_C_EVENT:
@@ -16,13 +12,10 @@ BOOL WINAPI OnConsoleControl(DWORD kind) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-      Interrupt(kind);
-      // The run's thread is leaving main. Never return before it has: for
-      // a closing console, log-off and shutdown the system would end the
-      // process with a status of its own.
-      Sleep(kExitWaitMs);
-      TerminateProcess(GetCurrentProcess(), EndingStatus());
-      return TRUE;
+      // Never returns before the run has ended: for a closing console,
+      // log-off and shutdown the system would end the process with a
+      // status of its own as soon as the handler did.
+      InterruptUntilEnded(kind);
     default:
       return FALSE;
   }

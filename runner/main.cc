@@ -186,10 +186,15 @@ int Run() {
   // from here, and the host is its own again.
   const int verdict = IsSuccessText(finalText) ? kExitSuccess : kExitFailure;
   FixVerdict(verdict);
+  // Let go at once: a run killed from outside while it releases the host
+  // (a scheduler's limit during a slow release) must not take along a
+  // host whose task has ended.
+  const bool letGo = ReleaseHostFromJob();
   ForgetHost();
   // The final text is the run's last line: a log that the next run appends
   // to goes on at the start of a line.
   PrintLineEnd();
+  if (!letGo) LetHostOutliveRun();  // tries again, and says so if it fails
   ReleaseExcel(excel);
   return verdict;
 }
@@ -200,7 +205,7 @@ int Run() {
 int EndRun(int status) {
   if (Interrupted() && !VerdictFixed())
     status = EndInterruptedRun();
-  else
+  else if (!VerdictFixed())  // at the verdict the host was let go already
     LetHostOutliveRun();
   StopWatchThreads();
   return status;

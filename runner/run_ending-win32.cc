@@ -44,6 +44,10 @@ constexpr DWORD kBoundedStepMs = 500;
 // How long an ending that holds the run's thread may take before the
 // process ends without it (its lines may then be lost).
 constexpr DWORD kLastResortMs = 3000;
+// How long an interruption that must not return before the process ends
+// waits, once the run's thread is ending the run, for the process to end
+// before it ends it itself.
+constexpr DWORD kExitWaitMs = 1000;
 // How long the end of the run waits for its watching threads.
 constexpr DWORD kThreadStopMs = 1000;
 // The ending's lines: two lines and a time stamp, and the advice for a
@@ -67,6 +71,8 @@ char limitText[64] = "";  // the time limit as given (digits, a unit)
 std::atomic<DWORD> interruptKind{kNotInterrupted};
 std::atomic<bool> reported{false};
 std::atomic<bool> hostEndReported{false};
+// Set by the one interruption's thread that ends the run and the process.
+std::atomic<bool> endingFromHandler{false};
 // Who ends the run: its own thread in order, its own thread with the
 // add-in's verdict fixed, or the thread of an interruption.
 enum Ender { kNobody, kRunThread, kVerdict, kHandler };
@@ -213,6 +219,11 @@ void HoldRunThread() {
 // is not waited for; the process's end would end it all the same, through
 // the job's kill-on-close.
 [[noreturn]] void EndFromHandler() {
+  // Two interruptions can both come here (the run's thread began its
+  // ending and then stalled): the first ends the run and the process, a
+  // second must neither write over its pending lines nor end the process
+  // before they are out.
+  if (endingFromHandler.exchange(true)) Sleep(INFINITE);
   char text[kEndingTextSize] = "";
   if (!reported.exchange(true)) FormatInterruption(text, sizeof text);
   const bool endHost = HostOfRunRunning() && !hostEndReported.exchange(true);
@@ -300,6 +311,15 @@ void Interrupt(DWORD kind) {
   if (ending == kVerdict) return LeaveWithVerdict();
   if (WaitForSingleObject(threadsStop, kOrderlyEndingMs) != WAIT_OBJECT_0)
     EndFromHandler();
+}
+
+void InterruptUntilEnded(DWORD kind) {
+  Interrupt(kind);
+  // The run's thread is leaving main, or has left it with the add-in's
+  // verdict; its exit ends the process with its own status.
+  Sleep(kExitWaitMs);
+  TerminateProcess(GetCurrentProcess(), EndingStatus());
+  ExitProcess(EndingStatus());
 }
 
 int EndingStatus() {

@@ -23,6 +23,13 @@ bool PrepareRunEnding();
 /// an interruption.
 void Interrupt(DWORD kind);
 
+/// Interrupt, for a source after whose answer the system ends the process
+/// with a status of its own (a closing console, log-off, shutdown, an
+/// installer closing programs): never returns, and ends the process with
+/// the run's status (EndingStatus) once the run's thread has had its time
+/// to leave main.
+[[noreturn]] void InterruptUntilEnded(DWORD kind);
+
 /// The status for a process that an interruption's thread ends once the
 /// run's thread has left main: the add-in's verdict once it is fixed,
 /// otherwise 1.

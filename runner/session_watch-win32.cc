@@ -11,6 +11,9 @@ HANDLE sessionThread = nullptr;
 
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam,
                                   LPARAM lParam) {
+  // The query is answered at once: the session may still go on (another
+  // program may refuse), so the run ends only when it does end. Restart
+  // Manager too asks first and closes programs with the end's message.
   if (message == WM_QUERYENDSESSION) return TRUE;
   if (message == WM_ENDSESSION && wParam != 0) {
     // Restart Manager (an installer or an update) closes programs with
@@ -20,8 +23,9 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam,
       kind = CTRL_LOGOFF_EVENT;
     else if ((lParam & ENDSESSION_CLOSEAPP) != 0)
       kind = kClosingApplications;
-    Interrupt(kind);
-    return 0;
+    // Never returns: once every window has answered, the system may end
+    // the process with a status of its own (0 under Wine).
+    InterruptUntilEnded(kind);
   }
   if (message == WM_CLOSE) {
     // A polite request to stop. The window stays: DefWindowProcW would

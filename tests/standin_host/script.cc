@@ -101,6 +101,29 @@ void DeleteProgress() {
     LogLine("DELETE-PROGRESS-FAILED " + std::to_string(status));
 }
 
+// Starts IdleProcess.exe from the host's own folder, as an add-in starts
+// a helper (or a browser for a link): a child of the host, which the host's
+// client has no business ending.
+void StartChild(DWORD idleMs) {
+  wchar_t self[MAX_PATH * 4] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+  std::wstring path(self, length < MAX_PATH * 4 ? length : 0);
+  path.erase(path.find_last_of(L'\\') + 1);
+  std::wstring command =
+      L"\"" + path + L"IdleProcess.exe\" " + std::to_wstring(idleMs);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child)) {
+    LogLine("CHILD-FAILED " + std::to_string(GetLastError()));
+    return;
+  }
+  LogLine("CHILD " + std::to_string(child.dwProcessId));
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+}
+
 }  // namespace
 
 bool ReadScriptFile(const std::wstring& path, std::string& bytes) {
@@ -156,6 +179,10 @@ Script ParseScript(const std::string& text) {
       script.steps.push_back({ScriptStep::kQuit, {}, 0});
     } else if (command == "crash" && argument.empty()) {
       script.steps.push_back({ScriptStep::kCrash, {}, 0});
+    } else if (command == "child" &&
+               ParseNumber(argument, kMaxSleepMs, value)) {
+      script.steps.push_back(
+          {ScriptStep::kChild, {}, static_cast<DWORD>(value)});
     } else if (command == "refuse" && !argument.empty() &&
                argument.find(' ') == std::string::npos) {
       script.refused.push_back(Utf8ToWide(argument));
@@ -208,6 +235,9 @@ ScriptStep::Kind PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop) {
         break;
       case ScriptStep::kDeleteProgress:
         DeleteProgress();
+        break;
+      case ScriptStep::kChild:
+        StartChild(step.ms);
         break;
       case ScriptStep::kIdle:
       case ScriptStep::kQuit:

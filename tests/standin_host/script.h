@@ -11,10 +11,18 @@
 namespace standin {
 
 struct ScriptStep {
-  enum Kind { kProgress, kSleep, kDeleteProgress, kIdle, kQuit, kCrash };
+  enum Kind {
+    kProgress,
+    kSleep,
+    kDeleteProgress,
+    kIdle,
+    kQuit,
+    kCrash,
+    kChild
+  };
   Kind kind;
   std::wstring text;  ///< kProgress: the text to write
-  DWORD ms = 0;       ///< kSleep
+  DWORD ms = 0;       ///< kSleep; kChild: how long the child idles
 };
 
 struct MemberFailure {

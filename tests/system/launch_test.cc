@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,8 @@ struct Scenario {
   std::wstring folderName = L"launch";  // part of the install folder's name
   const wchar_t* timeLimit = nullptr;   // ULVEX_TIME_LIMIT; null: unset
   std::wstring arguments = L"/taskid=7";
+  // USERPROFILE names the install folder, which has no Desktop folder.
+  bool profileWithoutDesktop = false;
 };
 
 const std::string kVisible = "PUT Visible VT_I4 1";
@@ -184,6 +188,11 @@ TEST(LaunchTest, HostScenarios) {
       "asked and raised an error of its own; what Excel said, when it said "
       "anything, follows.";
   const std::string hostSaid = "Excel said (StandInHost): ";
+  const std::string unknownNameWords =
+      "Unknown name (DISP_E_UNKNOWNNAME): the program registered as Excel "
+      "does not know this member: it is not Excel, or too old an Excel. Check "
+      "which program the registration of Excel.Application starts (its "
+      "LocalServer32), and repair or update Excel.";
   std::vector<Scenario> scenarios = {
       {"version 16: file validation set, success",
        Registration::kStandIn,
@@ -301,7 +310,8 @@ TEST(LaunchTest, HostScenarios) {
        FileState::kMissing,
        0,
        withoutValidation,
-       {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""}},
+       {{lookupFailed + "FileValidation\") failed w/err 0x80020006", ""},
+        {unknownNameWords, ""}},
        Ended(kSuccess),
        true,
        false},
@@ -334,6 +344,25 @@ TEST(LaunchTest, HostScenarios) {
        "\\App\\Ulvex\n",
        false,
        false},
+      // A run on a visible window station gets no desktop advice, even
+      // when its profile lacks the Desktop folder: the output ends with
+      // the workbook's line.
+      {"failed Open on a visible desktop, profile without Desktop",
+       Registration::kStandIn,
+       L"Excel.Application.16",
+       "fail-open\n",
+       FileState::kWritable,
+       FileState::kMissing,
+       1,
+       allFive,
+       {{notOpened, "\\App\\Ulvex"}},
+       "\\App\\Ulvex\n",
+       false,
+       false,
+       L"launch",
+       nullptr,
+       L"/taskid=7",
+       true},
       {"add-in workbook missing: the run ends",
        Registration::kStandIn,
        L"Excel.Application.16",
@@ -418,7 +447,8 @@ TEST(LaunchTest, HostScenarios) {
        1,
        {kHwnd, kVisible},
        {},
-       lookupFailed + "Workbooks\") failed w/err 0x80020006\n",
+       lookupFailed + "Workbooks\") failed w/err 0x80020006\n" +
+           unknownNameWords + "\n",
        false,
        false},
       {"host fails Workbooks: status 1, nothing opened",
@@ -704,6 +734,8 @@ TEST(LaunchTest, HostScenarios) {
     options.timeoutMs = kRunLimitMs;
     if (scenario.timeLimit != nullptr)
       options.setEnv[L"ULVEX_TIME_LIMIT"] = scenario.timeLimit;
+    if (scenario.profileWithoutDesktop)
+      options.setEnv[L"USERPROFILE"] = install.path();
     if (scenario.writeQuitWhenLoading) {
       options.watch = [](RunningChild& child) {
         if (child.WaitForOutput(kLoading, 0, kRunLimitMs))
@@ -1268,7 +1300,8 @@ TEST(LaunchTest, AStoppedRunsHostCannotHandTheNextRunItsSuccess) {
 // after its last release, as a visible host does, still runs after the run
 // has exited. A failed Open leaves its record for the next run, because the
 // add-in it started may still write; after the add-in's final text the
-// record goes.
+// record goes. From that text on the host is let go: a run killed from
+// outside while it releases a slow host (a scheduler's limit) leaves it.
 TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
   HandoffKeyScope handoffKey;
   constexpr DWORD kOutliveMs = 2000;
@@ -1277,11 +1310,15 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
     std::string script;
     DWORD exitCode;
     bool recordKept;
+    const char* killAt = nullptr;  // killed once the host's log has this
   } rows[] = {
       {"success", "stay\n" + Script(kSuccess), 0, false},
       {"failed task", "stay\n" + Script(kFailure), 1, false},
       {"failed Open after the add-in started",
        "stay\nfail-open-started\nprogress Working\nidle\n", 1, true},
+      {"killed from outside during a slow release after success",
+       "stay\nslow-release 8000\n" + Script(kSuccess), 255, false,
+       "SLOW-RELEASE"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -1293,6 +1330,20 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
                                                install.File(L"host.log")));
     RunOptions options;
     options.timeoutMs = kRunLimitMs;
+    const std::wstring log = install.File(L"host.log");
+    if (row.killAt != nullptr) {
+      options.watch = [&row, &log](RunningChild& child) {
+        for (int i = 0; i < 400 && WaitForSingleObject(child.process(), 50) ==
+                                       WAIT_TIMEOUT;
+             ++i) {
+          for (const std::string& line : ulvex_test::ReadStandInLog(log))
+            if (line == row.killAt) {
+              TerminateProcess(child.process(), 255);
+              return;
+            }
+        }
+      };
+    }
     const auto run =
         RunProgram(install.QuotedProgram() + L" /taskid=7", options);
     ASSERT_TRUE(run.started);
@@ -1300,6 +1351,8 @@ TEST(LaunchTest, DesignedEndingsLeaveTheHostRunning) {
     const std::string out = Lines(run.out);
     EXPECT_EQ(run.exitCode, row.exitCode) << out;
     EXPECT_EQ(out.find("could not be let go of"), std::string::npos) << out;
+    if (row.killAt != nullptr)
+      EXPECT_TRUE(EndsWith(out, Ended(kSuccess))) << out;
 
     EXPECT_FALSE(ulvex_test::WaitForStandInExit(kOutliveMs))
         << "the host went with the run";
@@ -1346,7 +1399,8 @@ TEST(LaunchTest, AnUnwritableHandoffKeyStartsNoHost) {
 // The run owns its host from the first call to the final text: Ctrl+C
 // while the host starts, or while it answers its first call slowly, waits
 // for the host and ends it; a time limit that runs out while the run lets
-// go of a slow host after the success text changes nothing.
+// go of a slow host after the success text changes nothing. Only the host
+// is the run's: a program the add-in started stays when its host is ended.
 TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
   HandoffKeyScope handoffKey;
   const std::string interrupted =
@@ -1355,11 +1409,13 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
   const struct {
     const char* name;
     std::string script;
-    const char* pressAt;  // Ctrl+C once the host's log has this line
+    const char* pressAt;  // Ctrl+C once a line of the host's log begins so
     const wchar_t* timeLimit;
     DWORD exitCode;
     std::string outputEnd;
   } rows[] = {
+      {"Ctrl+C after the add-in started a program of its own",
+       "child 60000\nidle\n", "CHILD ", nullptr, 1, interrupted},
       {"Ctrl+C while the host starts", "slow-start 3000\nidle\n", "SLOW-START",
        nullptr, 1, interrupted},
       {"Ctrl+C while the host answers its first call", "slow Hwnd 3000\nidle\n",
@@ -1386,7 +1442,7 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
       options.watch = [&](RunningChild& child) {
         for (int i = 0; i < 400; ++i) {
           for (const std::string& line : ulvex_test::ReadStandInLog(log))
-            if (line == row.pressAt) i = 400;
+            if (line.rfind(row.pressAt, 0) == 0) i = 400;
           if (i < 400) Sleep(50);
         }
         pressed = ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT);
@@ -1408,6 +1464,21 @@ TEST(LaunchTest, InterruptionsAtTheEdgesOfTheHostsLife) {
       EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
       EXPECT_FALSE(ulvex_test::HostRecordExists());
     }
+    // The add-in's program outlives its host.
+    size_t children = 0;
+    for (const std::string& line : ulvex_test::ReadStandInLog(log)) {
+      if (line.rfind("CHILD ", 0) != 0) continue;
+      ++children;
+      const HANDLE child =
+          OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                      strtoul(line.c_str() + strlen("CHILD "), nullptr, 10));
+      ASSERT_NE(child, nullptr) << line;
+      EXPECT_EQ(WaitForSingleObject(child, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+          << "the host's child went with it";
+      TerminateProcess(child, 0);
+      CloseHandle(child);
+    }
+    EXPECT_EQ(children, row.script.rfind("child", 0) == 0 ? 1u : 0u);
     ulvex_test::KillStandInHosts();
     ulvex_test::DeleteHostRecord();
   }

@@ -182,7 +182,10 @@ BOOL CALLBACK MatchSessionWindow(HWND window, LPARAM context) {
 }
 
 // Tells the program's hidden window that the session ends, as the system
-// does; false when the window is not found.
+// does, and then ends the program with status 0, as the system may once
+// every window has answered (Wine does): a window that answers before the
+// run has ended lets the session's end pass for success. False when the
+// window is not found or does not answer the query.
 bool SendEndSession(HANDLE process, DWORD flags) {
   WindowSearch search{GetProcessId(process), nullptr};
   const ULONGLONG deadline = GetTickCount64() + kAwaitMs;
@@ -196,8 +199,12 @@ bool SendEndSession(HANDLE process, DWORD flags) {
                            SMTO_ABORTIFHUNG, kAwaitMs, &answer) ||
       answer == 0)
     return false;
-  // Posted: the window answers only once the run has ended.
-  return PostMessageW(search.found, WM_ENDSESSION, TRUE, flags) != 0;
+  // The window never answers: the run ends the process first.
+  SendMessageTimeoutW(search.found, WM_ENDSESSION, TRUE, flags, SMTO_NORMAL,
+                      kAwaitMs, &answer);
+  if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+    TerminateProcess(process, 0);
+  return true;
 }
 
 // Posts WM_CLOSE to the program's hidden window; false when it is not found.
@@ -685,6 +692,49 @@ TEST_F(ProgressTest, ARunWithoutTheLockEndsBeforeAnythingElse) {
     EXPECT_EQ(ulvex_test::ReadHandoffText(L"Progress"), L"earlier text");
     EXPECT_TRUE(ulvex_test::ReadStandInLog(HostLog()).empty());
   }
+}
+
+// A process of the user that opens the lock file only to read can hold
+// the lock all the same (the file's label keeps lower-integrity processes
+// out, which Wine does not enforce): a run then waits for it like for
+// another run, and only its time limit (or Ctrl+C) ends the wait.
+TEST_F(ProgressTest, ALockHeldThroughAReadHandleHoldsTheRunUntilItsLimit) {
+  const std::wstring path = LockFilePath();
+  ASSERT_FALSE(path.empty());
+  const std::wstring folder = path.substr(0, path.rfind(L'\\'));
+  CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const HANDLE held = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  OVERLAPPED at{};
+  ASSERT_TRUE(LockFileEx(
+      held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+  ASSERT_TRUE(ulvex_test::WriteHandoffValue(L"CommandLine", L"earlier"));
+  RunOptions options;
+  options.setEnv[L"ULVEX_TIME_LIMIT"] = L"3s";
+  const auto run = RunProgram(Program() + L" /taskid=7", options);
+  UnlockFileEx(held, 0, 1, 0, &at);
+  CloseHandle(held);
+  ASSERT_TRUE(run.started);
+  EXPECT_FALSE(run.timedOut);
+  const std::string out = Lines(run.out);
+  EXPECT_EQ(run.exitCode, 1u) << Visible(out);
+  const std::string waiting =
+      "Argument #0 is -TaskID set to '7'\n"
+      "Another Ulvex Task of this user is running; waiting for it to end.\n";
+  const std::string limit =
+      ":The Ulvex Task did not end within the time limit "
+      "(ULVEX_TIME_LIMIT=3s).\n";
+  const size_t waitingAt = out.find(waiting);
+  ASSERT_NE(waitingAt, std::string::npos) << Visible(out);
+  // The waiting line, then the time-stamped limit line, and nothing else.
+  const size_t stamp = waitingAt + waiting.size();
+  EXPECT_TRUE(StampAt(out, stamp)) << Visible(out);
+  EXPECT_EQ(out.substr(stamp + 9), limit) << Visible(out);
+  EXPECT_EQ(ulvex_test::ReadHandoffText(L"CommandLine"), L"earlier");
+  EXPECT_TRUE(ulvex_test::ReadStandInLog(HostLog()).empty());
 }
 
 TEST_F(ProgressTest, CommandLineIsStoredExactlyAsTyped) {

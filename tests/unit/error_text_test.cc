@@ -33,6 +33,9 @@ TEST(ErrorTextTest, CodesInWords) {
        "Excel stayed busy"},
       {0x80010001u, "Call was rejected", "asked again for 60 s"},
       {0x8001010Au, "The message filter indicated that the app", "stayed busy"},
+      {0x80020006u,
+       "Unknown name (DISP_E_UNKNOWNNAME): ", "not Excel, or too old an Excel"},
+      {0x80020006u, "Unknown name", "Check which program the registration"},
       {0x80020009u, "Exception occurred (DISP_E_EXCEPTION): ",
        "what Excel said, when it said anything, follows."},
   };
@@ -44,7 +47,7 @@ TEST(ErrorTextTest, CodesInWords) {
     EXPECT_EQ(text.find('\n'), std::string::npos);
   }
   // Codes outside the table get the system's text from the caller.
-  for (uint32_t status : {0u, 0x80020006u, 0x80004005u, 0x00040154u})
+  for (uint32_t status : {0u, 0x80020005u, 0x80004005u, 0x00040154u})
     EXPECT_EQ(CodeInWords(status), "") << status;
 }
 

@@ -228,6 +228,12 @@ std::string Ansi(const std::wstring& text) {
 
 // A failure status the system has no text for: the designed line alone.
 const HRESULT kNoTextCode = static_cast<HRESULT>(0x8004ABCD);
+// The line in words after every refused lookup.
+const std::string kUnknownName =
+    "Unknown name (DISP_E_UNKNOWNNAME): the program registered as Excel does "
+    "not know this member: it is not Excel, or too old an Excel. Check which "
+    "program the registration of Excel.Application starts (its "
+    "LocalServer32), and repair or update Excel.\n";
 
 TEST(AutoWrapTest, FailureMessagesAndStatus) {
   const std::wstring longName(100, L'A');
@@ -244,7 +250,8 @@ TEST(AutoWrapTest, FailureMessagesAndStatus) {
   } cases[] = {
       {"unknown name: lookup message, no invocation", L"Nope", DISPID_UNKNOWN,
        S_OK, DISP_E_UNKNOWNNAME, false,
-       "IDispatch::GetIDsOfNames(\"Nope\") failed w/err 0x80020006\n"},
+       "IDispatch::GetIDsOfNames(\"Nope\") failed w/err 0x80020006\n" +
+           kUnknownName},
       {"failed invocation", L"Visible", 7, DISP_E_TYPEMISMATCH,
        DISP_E_TYPEMISMATCH, true,
        "IDispatch ()::Invoke(\"Visible\"=00000007) failed w/ err0x80020005\n"},
@@ -256,19 +263,19 @@ TEST(AutoWrapTest, FailureMessagesAndStatus) {
       {"name of 63 bytes shown whole", std::wstring(63, L'C'), DISPID_UNKNOWN,
        S_OK, DISP_E_UNKNOWNNAME, false,
        "IDispatch::GetIDsOfNames(\"" + std::string(63, 'C') +
-           "\") failed w/err 0x80020006\n"},
+           "\") failed w/err 0x80020006\n" + kUnknownName},
       {"longer name shown cut", longName, DISPID_UNKNOWN, S_OK,
        DISP_E_UNKNOWNNAME, false,
        "IDispatch::GetIDsOfNames(\"" + std::string(60, 'A') +
-           "...\") failed w/err 0x80020006\n"},
+           "...\") failed w/err 0x80020006\n" + kUnknownName},
       {"cut never splits a surrogate pair", pairName, DISPID_UNKNOWN, S_OK,
        DISP_E_UNKNOWNNAME, false,
        "IDispatch::GetIDsOfNames(\"" + std::string(59, 'B') +
-           "...\") failed w/err 0x80020006\n"},
+           "...\") failed w/err 0x80020006\n" + kUnknownName},
       {"non-ASCII name in the ANSI code page", L"Gr\u00f6\u00dfe",
        DISPID_UNKNOWN, S_OK, DISP_E_UNKNOWNNAME, false,
        "IDispatch::GetIDsOfNames(\"" + Ansi(L"Gr\u00f6\u00dfe") +
-           "\") failed w/err 0x80020006\n"},
+           "\") failed w/err 0x80020006\n" + kUnknownName},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);
@@ -301,9 +308,10 @@ TEST(AutoWrapTest, CallsAreIndependent) {
   const HRESULT last = AutoWrap(DISPATCH_PROPERTYPUT, nullptr, &object,
                                 Name(L"WindowState"), 1, Integer(-4137));
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "IDispatch::GetIDsOfNames(\"Missing\") failed w/err 0x80020006\n"
-            "IDispatch ()::Invoke(\"Visible\"=00000001) failed w/ "
-            "err0x8004abcd\n");
+            "IDispatch::GetIDsOfNames(\"Missing\") failed w/err 0x80020006\n" +
+                kUnknownName +
+                "IDispatch ()::Invoke(\"Visible\"=00000001) failed w/ "
+                "err0x8004abcd\n");
   EXPECT_EQ(last, S_OK);
   ASSERT_EQ(object.invocations.size(), 2u);
   EXPECT_EQ(object.invocations[1].id, 2);

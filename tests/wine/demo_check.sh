@@ -2,8 +2,9 @@
 # Runs the README's first command, scripts/demo.sh, as a new user would and
 # checks the main job: the installation check says the installation is
 # ready, one whole task runs and ends with status 0, and the transcript has
-# the banner, the echo of the switches, time-stamped progress
-# lines and the add-in's final success line last. Prints the transcript when
+# the banner, the echo of the switches, time-stamped progress lines and the
+# add-in's final success line last. Then a failing task (its time limit runs
+# out) must end the demo with status 1. Prints the transcript when
 # a check fails; the demo stops its Wine prefix itself, also when it is cut
 # off after the time limit given (seconds, 600 by default).
 #   demo_check.sh [time limit]
@@ -51,6 +52,22 @@ check "the installation check's last line: ready" \
   grep -qxE 'This installation is ready for an unattended Ulvex Task.' \
   <<<"$(grep -B1 -E '^Check status: ' <<<"$lines" | head -1)"
 check "the installation check's status is 0" has_line 'Check status: 0'
+
+# A task that fails (here: its time limit runs out long before the add-in
+# ends) must end the demo with the program's status, never mask it.
+failing=$(mktemp)
+failing_status=0
+ULVEX_TIME_LIMIT=3s timeout "$limit" bash scripts/demo.sh >"$failing" 2>&1 ||
+  failing_status=$?
+failing_lines=$(tr -d '\r' <"$failing")
+cat "$failing" >>"$transcript"
+rm -f "$failing"
+has_failing_line() { grep -qxE -- "$1" <<<"$failing_lines"; }
+check "a failing task ends the demo with status 1 (status $failing_status)" \
+  [ "$failing_status" -eq 1 ]
+check "the failing task's time limit line" has_failing_line \
+  "${stamp}The Ulvex Task did not end within the time limit \\(ULVEX_TIME_LIMIT=3s\\)\\."
+check "the exit status shown is 1" has_failing_line 'Exit status: 1 .*'
 
 if [ "$failures" -ne 0 ]; then
   echo "--- the demo's transcript:"
