@@ -3,7 +3,8 @@
 // task of the session (cold host start: run this right after the Wine
 // server started) and the following ones (warm); how soon a run ends once
 // its host is gone; how soon it ends once its time limit runs out, and how
-// soon Ctrl+C ends its host. Prints, never asserts.
+// soon Ctrl+C ends its host; and how long the installation check takes,
+// with /nohost and with the stand-in host. Prints, never asserts.
 //
 //   task_time_bench.exe [runs]
 #include <windows.h>
@@ -250,6 +251,26 @@ void EarlyEndRuns(const char* title, const char* what, int runs,
            what, Median(figures));
 }
 
+// The installation check, runs times with these arguments: each run's time
+// from its start to its exit, and their median.
+void CheckRuns(const ulvex_test::InstallFolder& install,
+               const wchar_t* arguments, const char* title, int runs) {
+  printf("installation check %s:\n", title);
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    ulvex_test::RunOptions options;
+    options.timeoutMs = kRunLimitMs;
+    const double start = ulvex_test::MillisecondsNow();
+    const auto run =
+        ulvex_test::RunProgram(install.QuotedCheck() + arguments, options);
+    const double ms = ulvex_test::MillisecondsNow() - start;
+    printf("  run %d: %.1f ms (status %lu)\n", i + 1, ms,
+           static_cast<unsigned long>(run.timedOut ? 255 : run.exitCode));
+    times.push_back(ms);
+  }
+  printf("  median of %d: %.1f ms\n", runs, Median(times));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -257,7 +278,8 @@ int main(int argc, char** argv) {
   const bool madeKey = !ulvex_test::HandoffKeyExists();
   ulvex_test::CreateHandoffKey();
   ulvex_test::InstallFolder install(L"bench");
-  if (!install.AddProgram() ||
+  if (!install.AddProgram() || !install.AddCheck() ||
+      !install.AddProductExe() ||
       !ulvex_test::RegisterStandInHost(L"Excel.Application.16") ||
       !ulvex_test::SetStandInScenario(install.File(L"App\\Ulvex"),
                                       install.File(L"host.log"))) {
@@ -309,6 +331,11 @@ int main(int argc, char** argv) {
                "limit's end to exit", kEarlyEndRuns, LimitEndToExit, install);
   EarlyEndRuns("Ctrl+C while the add-in is silent", "Ctrl+C to the host's end",
                kEarlyEndRuns, CtrlCToHostEnd, install);
+
+  // The installation check, before a task: its own checks, then with the
+  // host started and a workbook made and closed.
+  CheckRuns(install, L" /nohost", "with /nohost", runs);
+  CheckRuns(install, L"", "with the stand-in host", runs);
 
   // The same program without a host: its own start and exit.
   ulvex_test::UnregisterStandInHost();

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "runner/arguments.h"
+#include "option/arguments.h"
 
 namespace {
 

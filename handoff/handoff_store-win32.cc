@@ -38,6 +38,11 @@ class Win32Writer : public HandoffWriter {
 
 }  // namespace
 
+LSTATUS ProbeHandoffKey() {
+  ulvex::UniqueHkey key;
+  return OpenForWriting(key);
+}
+
 HandoffWriter& Win32HandoffWriter() {
   static Win32Writer writer;
   return writer;

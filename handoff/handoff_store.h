@@ -24,6 +24,11 @@ class HandoffWriter {
   virtual bool WriteString(const wchar_t* name, const wchar_t* text) = 0;
 };
 
+/// Opens the existing key for writing, as the writers do, and closes it at
+/// once: nothing is written, nothing created. ERROR_SUCCESS, or why it
+/// cannot be opened.
+LSTATUS ProbeHandoffKey();
+
 /// The real registry.
 HandoffWriter& Win32HandoffWriter();
 

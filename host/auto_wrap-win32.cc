@@ -20,6 +20,7 @@ constexpr char kCutMarker[] = "...";
 constexpr int kExitNoObject = 1;
 
 void (*beforeNoObjectExit)() = nullptr;
+CallFailure* capture = nullptr;
 
 // True when unit is the first half of a UTF-16 surrogate pair.
 bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -66,8 +67,15 @@ void SetBeforeNoObjectExit(void (*beforeExit)()) {
   beforeNoObjectExit = beforeExit;
 }
 
+void SetAutoWrapCapture(CallFailure* failure) { capture = failure; }
+
 HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
                  int count, ...) {
+  if (capture != nullptr) *capture = CallFailure();
+  if (object == nullptr && capture != nullptr) {
+    capture->status = E_POINTER;
+    return E_POINTER;
+  }
   if (object == nullptr) {
     fputs("NULL IDispatch passed to AutoWrap()\n", stdout);
     fflush(stdout);
@@ -85,6 +93,11 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   DISPID dispatchId = 0;
   HRESULT status = object->GetIDsOfNames(IID_NULL, &name, 1,
                                          LOCALE_USER_DEFAULT, &dispatchId);
+  if (FAILED(status) && capture != nullptr) {
+    capture->lookup = true;
+    capture->status = status;
+    return status;
+  }
   if (FAILED(status)) {
     printf("IDispatch::GetIDsOfNames(\"%s\") failed w/err 0x%08lx\n",
            narrowName, static_cast<unsigned long>(status));
@@ -115,6 +128,12 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   status = object->Invoke(dispatchId, IID_NULL, LOCALE_SYSTEM_DEFAULT,
                           static_cast<WORD>(kind), &parameters, result,
                           exception.get(), nullptr);
+  if (FAILED(status) && capture != nullptr) {
+    capture->status = status;
+    if (status == DISP_E_EXCEPTION)
+      exception.Take(capture->source, capture->description);
+    return status;
+  }
   if (FAILED(status)) {
     printf("IDispatch ()::Invoke(\"%s\"=%08lx) failed w/ err0x%08lx\n",
            narrowName, static_cast<unsigned long>(dispatchId),

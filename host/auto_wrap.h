@@ -5,6 +5,8 @@
 // Needs <windows.h> first.
 #include <oleauto.h>
 
+#include <string>
+
 /// Calls member name of object by name: kind is DISPATCH_METHOD (1),
 /// DISPATCH_PROPERTYGET (2) or DISPATCH_PROPERTYPUT (4); count VARIANTs
 /// follow, passed by value. Prints its failure messages on stdout, each
@@ -17,3 +19,17 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
 /// object (after its message): the run stops its own threads there, as at
 /// every other end.
 void SetBeforeNoObjectExit(void (*beforeExit)());
+
+/// A failed call as AutoWrap found it.
+struct CallFailure {
+  bool lookup = false;  ///< the name lookup failed (otherwise the call)
+  HRESULT status = S_OK;
+  std::wstring source;       ///< what the host said after DISP_E_EXCEPTION
+  std::wstring description;  ///< (empty when it said nothing)
+};
+
+/// From now on AutoWrap keeps the failure of each call in failure instead
+/// of printing its messages, and a null object fails with E_POINTER
+/// instead of ending the process; null prints again. For a program that
+/// reports failures in its own words.
+void SetAutoWrapCapture(CallFailure* failure);

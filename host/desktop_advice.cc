@@ -55,13 +55,20 @@ bool LacksInteractiveDesktop(const SessionFacts& facts) {
          (facts.stationKnown && !facts.stationVisible);
 }
 
-std::wstring DesktopAdvice(DesktopSystem& system) {
-  if (!LacksInteractiveDesktop(system.Session())) return std::wstring();
+std::vector<DesktopFolderState> DesktopFolderStates(DesktopSystem& system) {
+  if (!LacksInteractiveDesktop(system.Session())) return {};
   const std::wstring profile = WithoutTrailingSlash(system.ProfileFolder());
-  if (profile.empty()) return std::wstring();
-  std::vector<std::wstring> missing;
+  if (profile.empty()) return {};
+  std::vector<DesktopFolderState> states;
   for (const Folder& folder : DesktopFolders(profile, system.Folders()))
-    if (system.FolderMissing(folder.checked)) missing.push_back(folder.shown);
+    states.push_back({folder.shown, system.FolderMissing(folder.checked)});
+  return states;
+}
+
+std::wstring DesktopAdvice(DesktopSystem& system) {
+  std::vector<std::wstring> missing;
+  for (const DesktopFolderState& folder : DesktopFolderStates(system))
+    if (folder.missing) missing.push_back(folder.shown);
   if (missing.empty()) return std::wstring();
 
   std::wstring names = missing[0];

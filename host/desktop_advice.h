@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /// Where the run is: its session and its window station.
 struct SessionFacts {
@@ -40,6 +41,19 @@ class DesktopSystem {
 /// on or not run) or a window station that is not visible. A fact that
 /// could not be read counts as interactive.
 bool LacksInteractiveDesktop(const SessionFacts& facts);
+
+/// A Desktop folder that Excel needs on a run without an interactive
+/// desktop: as the advice names it, and whether it is missing.
+struct DesktopFolderState {
+  std::wstring shown;
+  bool missing = false;
+};
+
+/// The Desktop folders of the account's profile that the advice looks at,
+/// each with whether it is missing; empty when the run has an interactive
+/// desktop or its profile is unknown. For the system profile both the
+/// native and the 32-bit system folder's config\systemprofile\Desktop.
+std::vector<DesktopFolderState> DesktopFolderStates(DesktopSystem& system);
 
 /// The line (without its line end) that names the Desktop folders of the
 /// account's profile to create and says why; empty when the run has an

@@ -124,3 +124,14 @@ void PrintDesktopAdvice() {
 const char* DesktopAdviceForEnding() {
   return insideOpen.load() ? endingAdvice : "";
 }
+
+DesktopFinding CheckDesktop() {
+  Win32DesktopSystem system;
+  DesktopFinding finding;
+  finding.session = system.Session();
+  finding.interactive = !LacksInteractiveDesktop(finding.session);
+  finding.profile = system.ProfileFolder();
+  finding.folders = DesktopFolderStates(system);
+  finding.advice = DesktopAdvice(system);
+  return finding;
+}

@@ -4,6 +4,11 @@
 // out inside Open.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "host/desktop_advice.h"
+
 /// Works out the advice line (host/desktop_advice.h) for this run and marks
 /// the run as inside Open. Call right before the call to Open.
 void BeginOpen();
@@ -18,3 +23,15 @@ void PrintDesktopAdvice();
 /// Open, otherwise "". For the thread that ends the run: it only reads a
 /// buffer filled before Open, takes no lock and allocates nothing.
 const char* DesktopAdviceForEnding();
+
+/// What the run's desktop check finds for this process, for a report.
+struct DesktopFinding {
+  SessionFacts session;
+  bool interactive = true;
+  std::wstring profile;                     ///< the account's profile folder
+  std::vector<DesktopFolderState> folders;  ///< without a desktop only
+  std::wstring advice;                      ///< the run's line, "" for none
+};
+
+/// Looks as the run looks before Open; prints nothing.
+DesktopFinding CheckDesktop();

@@ -51,6 +51,13 @@ void PrintCodeInWords(HRESULT status) {
   FlushOutput();
 }
 
+std::wstring CodeInWordsText(HRESULT status) {
+  const std::string words = CodeInWords(static_cast<uint32_t>(status));
+  // The table's lines are ASCII.
+  if (!words.empty()) return std::wstring(words.begin(), words.end());
+  return SystemTextForStatus(status);
+}
+
 void DeferCodeInWords(HRESULT status) { deferredStatus = status; }
 
 void PrintDeferredCodeInWords() {
@@ -69,12 +76,22 @@ HostException::~HostException() {
   }
 }
 
-void HostException::Print() {
+void HostException::FillIn() {
   // A host may leave the information to be filled in when it is asked for.
   if (info_.pfnDeferredFillIn != nullptr) {
     info_.pfnDeferredFillIn(&info_);
     info_.pfnDeferredFillIn = nullptr;
   }
+}
+
+void HostException::Take(std::wstring& source, std::wstring& description) {
+  FillIn();
+  source = Text(info_.bstrSource);
+  description = Text(info_.bstrDescription);
+}
+
+void HostException::Print() {
+  FillIn();
   const std::wstring line =
       HostSaidLine(Text(info_.bstrSource), Text(info_.bstrDescription));
   if (!line.empty()) WriteWideText((line + L"\n").c_str());

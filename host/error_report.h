@@ -6,11 +6,17 @@
 // Needs <windows.h> first.
 #include <oleauto.h>
 
+#include <string>
+
 /// Prints the line in words for status (host/error_text.h), or the
 /// system's own text for a code the table does not hold (in the user's
 /// language, any script), or nothing when the system has none. Ends with
 /// "\n" and flushes.
 void PrintCodeInWords(HRESULT status);
+
+/// The same words as text: the table's line, or the system's own text, or
+/// "" when there is neither.
+std::wstring CodeInWordsText(HRESULT status);
 
 /// Keeps status for PrintDeferredCodeInWords: the failure line of a host
 /// that could not be created goes on with AutoWrap's null-object line,
@@ -34,6 +40,12 @@ class HostException {
   /// gave (after its deferred fill-in), or nothing when it gave neither.
   void Print();
 
+  /// What the host gave (after its deferred fill-in), as text; empty where
+  /// it gave nothing.
+  void Take(std::wstring& source, std::wstring& description);
+
  private:
+  void FillIn();
+
   EXCEPINFO info_;
 };

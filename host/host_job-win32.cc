@@ -77,39 +77,37 @@ HANDLE CreateKillOnCloseJob(HANDLE process, DWORD& error) {
 
 }  // namespace
 
-void TieHostToRun(HANDLE process, const HostWindowFacts& found) {
+bool TieHost(HANDLE process, const HostWindowFacts& found, DWORD& error) {
   const DWORD openError = found.openError;
-  if (process == nullptr) {
-    PrintUntied(openError);  // 0: the host named no window
-    return;
-  }
-  if (found.check != HostCheck::Host) {
-    PrintWatchedOnly(found);
-    return;
-  }
+  error = openError;  // 0 when the host named no window
+  if (process == nullptr || found.check != HostCheck::Host) return false;
   // A handle of our own: the caller's may be closed before an interruption.
   HANDLE own = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), process, GetCurrentProcess(), &own,
                        0, FALSE, DUPLICATE_SAME_ACCESS)) {
-    PrintUntied(GetLastError());
-    return;
+    error = GetLastError();
+    return false;
   }
   if (openError != 0) {
     // Opened only to wait for its end: nothing to tie, nothing to end.
     CloseHandle(own);
-    PrintUntied(openError);
-    return;
+    return false;
   }
   hostProcess.store(own);
-  DWORD error = 0;
   const HANDLE job = CreateKillOnCloseJob(own, error);
-  if (job == nullptr) {
-    // An interruption still ends the host through its process handle; a run
-    // killed from outside leaves it running.
-    PrintUntied(error);
-    return;
-  }
+  // Without a job an interruption still ends the host through its process
+  // handle; a program killed from outside leaves it running.
+  if (job == nullptr) return false;
   hostJob.store(job);
+  return true;
+}
+
+void PrintUntiedHost(HANDLE process, const HostWindowFacts& found,
+                     DWORD error) {
+  if (process != nullptr && found.check != HostCheck::Host)
+    PrintWatchedOnly(found);
+  else
+    PrintUntied(error);
 }
 
 bool ReleaseHostFromJob() {

@@ -27,14 +27,20 @@ struct HostWindowFacts {
 };
 
 /// Puts the host's process (opened with kHostProcessAccess) in a job with
-/// kill-on-close, and keeps what is needed to end it from any thread. When
-/// that cannot be done, prints one line saying that the host will outlive
-/// an interrupted run, and why; with a process that may be ended
-/// (openError 0 and PROCESS_TERMINATE granted) an interruption still ends
-/// it. process is null when the host named no window or its process could
-/// not be opened at all; a process that failed the identity check (opened
-/// with SYNCHRONIZE only, to watch its end) is never tied.
-void TieHostToRun(HANDLE process, const HostWindowFacts& found);
+/// kill-on-close, and keeps what is needed to end it from any thread. True
+/// when the host is in the job. Otherwise false, with error as the untied
+/// line names it (0: the host named no window); with a process that may be
+/// ended (openError 0 and PROCESS_TERMINATE granted) an interruption still
+/// ends it. process is null when the host named no window or its process
+/// could not be opened at all; a process that failed the identity check
+/// (opened with SYNCHRONIZE only, to watch its end) is never tied. Prints
+/// nothing.
+bool TieHost(HANDLE process, const HostWindowFacts& found, DWORD& error);
+
+/// Prints the line that says the host could not be tied, and why (process,
+/// found and error as TieHost had them): it will outlive an interrupted
+/// run.
+void PrintUntiedHost(HANDLE process, const HostWindowFacts& found, DWORD error);
 
 /// Lets the host outlive the run: clears kill-on-close. For every ending
 /// that is not an interruption; prints one line when it cannot be done

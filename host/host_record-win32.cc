@@ -236,3 +236,19 @@ bool EndLeftoverHost(const char* lineEnd, HostChecker check) {
   ForgetHost();
   return true;
 }
+
+LeftoverHost LookForLeftoverHost() {
+  LeftoverHost leftover;
+  HostIdentity recorded;
+  bool found = false;
+  const bool readable = ReadRecord(recorded, found);
+  leftover.recorded = found;
+  if (!readable) return leftover;
+  leftover.processId = recorded.processId;
+  leftover.image = recorded.image;
+  ulvex::UniqueHandle host(OpenRecordedHost(recorded));
+  if (!host) return leftover;
+  leftover.running = true;
+  leftover.check = CheckHostProcess(host.get(), leftover.detail);
+  return leftover;
+}

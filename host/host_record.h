@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "host/host_identity.h"
 
 /// "Software\Quennet\UlvexCmdLine" under HKEY_CURRENT_USER.
@@ -51,3 +53,15 @@ using HostChecker = HostCheck (*)(HANDLE process, HostCheckDetail& detail);
 /// is not as written, is removed silently. Returns false also when the host
 /// could not be ended; its line is printed and the record kept.
 bool EndLeftoverHost(const char* lineEnd, HostChecker check = CheckHostProcess);
+
+/// What the record an earlier run left names, looked at as EndLeftoverHost
+/// looks at it, with nothing ended, removed or written.
+struct LeftoverHost {
+  bool recorded = false;  ///< there is a record
+  bool running = false;   ///< it names a process that runs as recorded
+  DWORD processId = 0;
+  std::wstring image;                 ///< the recorded image; empty when none
+  HostCheck check = HostCheck::Host;  ///< what that process is, when running
+  HostCheckDetail detail;
+};
+LeftoverHost LookForLeftoverHost();

@@ -134,54 +134,73 @@ void MakeReadOnly(const std::wstring& path) {
 
 }  // namespace
 
-LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
+StartOutcome StartExcel(ExcelSession& session, bool (*interrupted)(),
+                        HostStart& start) {
   ulvex::System().CoInitialize(nullptr);
   RegisterBusyHostFilter();
 
   CLSID classId;
-  HRESULT status =
+  start.status =
       ulvex::System().CLSIDFromProgID(L"Excel.Application", &classId);
-  if (FAILED(status)) {
-    printf("CLSIDFromProgID() failed:0x%08lx\n",
-           static_cast<unsigned long>(status));
-    fflush(stdout);
-    PrintCodeInWords(status);
-    return LaunchOutcome::Ended;
-  }
+  if (FAILED(start.status)) return StartOutcome::ClassUnknown;
 
-  // From here to the record an interruption waits for this thread: a host
-  // asked for must be tied before the run can end it.
+  // From here to the caller's EndHostStart an interruption waits for this
+  // thread: a host asked for must be tied before it can be ended.
   BeginHostStart();
   if (interrupted()) {
     EndHostStart();
-    return LaunchOutcome::Interrupted;
+    return StartOutcome::Interrupted;
   }
   FlushOutput();
-  status = ulvex::System().CoCreateInstance(classId, nullptr,
-                                            CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                            session.application.put_void());
-  if (FAILED(status)) {
-    // No line end: the first call below meets the missing object, prints
-    // its own message on this line and ends the process with status 1.
-    printf("Excel not registered properly: 0x%08lx",
-           static_cast<unsigned long>(status));
-    fflush(stdout);
-    DeferCodeInWords(status);  // after the null-object line
+  start.status = ulvex::System().CoCreateInstance(
+      classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+      session.application.put_void());
+  if (FAILED(start.status)) {
     session.application.reset();
+    return StartOutcome::NotCreated;
   }
-  IDispatch* application = session.application.get();
 
-  // The host's window first: until it is tied and recorded, a run that
-  // ends (or is ended) would leave it running unknown.
-  if (application != nullptr) {
-    HostWindowFacts found;
-    session.hostProcess.reset(
-        OpenWindowProcess(ReadHostWindow(application), found));
-    TieHostToRun(session.hostProcess.get(), found);
-    if (found.check == HostCheck::Host) RecordHost(session.hostProcess.get());
+  // The host's window first: until it is tied, an ending would leave it
+  // running unknown.
+  start.window = ReadHostWindow(session.application.get());
+  session.hostProcess.reset(OpenWindowProcess(start.window, start.found));
+  start.tied =
+      TieHost(session.hostProcess.get(), start.found, start.untiedError);
+  return StartOutcome::Started;
+}
+
+LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
+  HostStart start;
+  switch (StartExcel(session, interrupted, start)) {
+    case StartOutcome::ClassUnknown:
+      printf("CLSIDFromProgID() failed:0x%08lx\n",
+             static_cast<unsigned long>(start.status));
+      fflush(stdout);
+      PrintCodeInWords(start.status);
+      return LaunchOutcome::Ended;
+    case StartOutcome::Interrupted:
+      return LaunchOutcome::Interrupted;
+    case StartOutcome::NotCreated:
+      // No line end: the first call below meets the missing object, prints
+      // its own message on this line and ends the process with status 1.
+      printf("Excel not registered properly: 0x%08lx",
+             static_cast<unsigned long>(start.status));
+      fflush(stdout);
+      DeferCodeInWords(start.status);  // after the null-object line
+      break;
+    case StartOutcome::Started:
+      // Recorded before the start ends: a run that ends (or is ended) from
+      // here on leaves a host that the next run can find.
+      if (!start.tied)
+        PrintUntiedHost(session.hostProcess.get(), start.found,
+                        start.untiedError);
+      if (start.found.check == HostCheck::Host)
+        RecordHost(session.hostProcess.get());
+      break;
   }
   EndHostStart();
   if (interrupted()) return LaunchOutcome::Interrupted;
+  IDispatch* application = session.application.get();
 
   PutInteger(application, L"Visible", 1);
 
@@ -227,6 +246,10 @@ LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
     return LaunchOutcome::WorkbookNotOpen;
   }
   return LaunchOutcome::Opened;
+}
+
+bool TakeHostObject(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
+  return TakeDispatch(value, object);
 }
 
 void ReleaseExcel(ExcelSession& session) {

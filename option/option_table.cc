@@ -1,6 +1,7 @@
 #include "option/option_table.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "option/parsed_option.h"
 
@@ -49,8 +50,17 @@ ArgVerdict requireValue(const ParsedOption& candidate, bool printErrors) {
   return Rejected;
 }
 
+ArgVerdict rejectValue(const ParsedOption& candidate, bool printErrors) {
+  const char* text = candidate.text != nullptr ? candidate.text : "";
+  if (strchr(text, '=') == nullptr) return NoValue;
+  if (printErrors)
+    PrintSplitMessage("Option '", candidate.text, "' does not take a value\n");
+  return Rejected;
+}
+
 // Rows 13 to 39 are the parameters p4 to p30: no help text of their own.
-#define ULVEX_PARAMETER_ROW(n) {SlotParameter, 0, #n, "p" #n, acceptValue, ""}
+#define ULVEX_PARAMETER_ROW(n) \
+  { SlotParameter, 0, #n, "p" #n, acceptValue, "" }
 
 const OptionSpec OptionTable[] = {
     {SlotNone, 0, "", "", rejectUnknown,

@@ -18,7 +18,8 @@ enum ArgVerdict : int32_t {
 
 /// An argument check: looks at the candidate record and decides.
 /// printErrors is false in the counting pass and true in the storing pass.
-using CheckArg = ArgVerdict (*)(const ParsedOption& candidate, bool printErrors);
+using CheckArg = ArgVerdict (*)(const ParsedOption& candidate,
+                                bool printErrors);
 
 /// One row of the option table. Field order is part of the contract.
 struct OptionSpec {
@@ -60,6 +61,11 @@ ArgVerdict acceptValue(const ParsedOption& candidate, bool printErrors);
 /// Accepts a non-null value (an empty one included); otherwise rejects and
 /// prints "Option '<text>' requires an argument" when asked.
 ArgVerdict requireValue(const ParsedOption& candidate, bool printErrors);
+
+/// A switch without a value: a value given after "=" is rejected and
+/// "Option '<text>' does not take a value" printed when asked; a value
+/// candidate from the next element is left to be scanned on its own.
+ArgVerdict rejectValue(const ParsedOption& candidate, bool printErrors);
 
 /// 41 real rows followed by the all-zero end row.
 extern const OptionSpec OptionTable[];

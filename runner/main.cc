@@ -8,24 +8,24 @@
 
 #include "handoff/cache_cleanup.h"
 #include "handoff/handoff_store.h"
+#include "handoff/run_lock.h"
 #include "host/auto_wrap.h"
 #include "host/host_job.h"
 #include "host/host_record.h"
 #include "host/launch.h"
 #include "host/office_options.h"
+#include "option/arguments.h"
 #include "option/option_table.h"
 #include "option/parser.h"
 #include "option/usage.h"
 #include "platform/console.h"
 #include "platform/system_library.h"
-#include "runner/arguments.h"
 #include "runner/banner.h"
 #include "runner/echo.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
 #include "runner/monitor.h"
 #include "runner/progress_text.h"
-#include "runner/run_lock.h"
 
 namespace {
 
@@ -127,7 +127,7 @@ int Run() {
   // Held until the run ends: nothing below may run beside another run of
   // the same user, which shares the hand-off key.
   RunLock lock;
-  switch (lock.Acquire()) {
+  switch (lock.Acquire(InterruptEvent(), LineEnd)) {
     case LockOutcome::Held:
       break;
     case LockOutcome::Interrupted:

@@ -5,10 +5,10 @@
 #include "host/desktop_check.h"
 #include "host/host_job.h"
 #include "host/host_record.h"
+#include "platform/time_limit.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
 #include "runner/run_ending.h"
-#include "runner/time_limit.h"
 
 namespace {
 

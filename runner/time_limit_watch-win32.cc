@@ -5,10 +5,10 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/time_limit.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"
 #include "runner/run_ending.h"
-#include "runner/time_limit.h"
 
 namespace {
 
@@ -28,32 +28,16 @@ DWORD WINAPI TimeLimitWatch(void*) {
 }  // namespace
 
 bool WatchTimeLimit() {
-  constexpr wchar_t kVariable[] = L"ULVEX_TIME_LIMIT";
-  constexpr DWORD kValueChars = 64;
-  wchar_t value[kValueChars];
-  SetLastError(ERROR_SUCCESS);
-  const DWORD length = GetEnvironmentVariableW(kVariable, value, kValueChars);
-  if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return true;
-  unsigned long seconds = 0;
-  if (length >= kValueChars || !ParseTimeLimit(value, seconds)) {
-    printf("%s='", kTimeLimitVariable);
-    if (length < kValueChars) {
-      WriteWideText(value);
-    } else {
-      std::wstring whole(length, L'\0');
-      const DWORD got = GetEnvironmentVariableW(kVariable, &whole[0], length);
-      whole.resize(got < length ? got : 0);
-      WriteWideText(whole.c_str());
-    }
-    printf(
-        "' is not a valid time limit: give a whole number of minutes, or a "
-        "number followed by s, m or h (for example 90, 45s or 2h).%s",
-        LineEnd);
+  const TimeLimit limit = ReadTimeLimit();
+  if (limit.setting == TimeLimitSetting::Unset) return true;
+  if (limit.setting == TimeLimitSetting::Invalid) {
+    WriteWideText(InvalidTimeLimitLine(limit.text).c_str());
+    printf("%s", LineEnd);
     FlushOutput();
     return false;
   }
-  SetTimeLimitText(value);
-  limitMs = static_cast<ULONGLONG>(seconds) * 1000;
+  SetTimeLimitText(limit.text.c_str());
+  limitMs = static_cast<ULONGLONG>(limit.seconds) * 1000;
   if (WatchThreadsStop() != nullptr)
     AddWatchThread(
         CreateThread(nullptr, 0, TimeLimitWatch, nullptr, 0, nullptr));

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: builds the program and runs one whole task under Wine, as a
 # scheduled task would, against the stand-in host that the tests use in
-# place of the spreadsheet host. Shows what the program prints and its exit
-# status, and ends with that status. Everything lives under build/demo (its
+# place of the spreadsheet host. Runs the installation check first and shows
+# its lines. Shows what the program prints and its exit status, and ends
+# with that status. Everything lives under build/demo (its
 # own Wine prefix).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,8 +13,8 @@ source scripts/wine-arch.sh
 if [ -n "$ULVEX_WINE_NOTE" ]; then echo "NOTE: $ULVEX_WINE_NOTE."; fi
 
 cmake --preset "$ULVEX_PRESET" >/dev/null
-cmake --build --preset "$ULVEX_PRESET" --target UlvexCmdLine StandInHost \
-  VersionFixture >/dev/null
+cmake --build --preset "$ULVEX_PRESET" --target UlvexCmdLine UlvexCheck \
+  StandInHost VersionFixture >/dev/null
 
 root=$PWD
 bin=$root/build/$ULVEX_PRESET/bin
@@ -23,11 +24,12 @@ export WINEPREFIX=$demo/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# The install folder: the program, the product executable whose version the
-# banner shows, and the add-in workbook (here: the stand-in's script).
+# The install folder: the program and the installation check, the product
+# executable whose version the banner shows, and the add-in workbook (here:
+# the stand-in's script).
 rm -rf "$install"
 mkdir -p "$install/App"
-cp "$bin/UlvexCmdLine.exe" "$install/"
+cp "$bin/UlvexCmdLine.exe" "$bin/UlvexCheck.exe" "$install/"
 cp "$bin/VersionFixture.exe" "$install/Ulvex_32.exe"
 cp scripts/demo/App-Ulvex.script "$install/App/Ulvex"
 
@@ -53,6 +55,17 @@ wine_reg add 'HKCU\Software\Microsoft\Office\16.0\Common\Toolbars\Excel' /f
 # The stand-in's scenario: its add-in script and its call log.
 wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Script /d "$(winpath "$install/App/Ulvex")" /f
 wine_reg add 'HKCU\Software\UlvexTest\StandInHost' /v Log /d "$(winpath "$demo/host-calls.log")" /f
+
+# Before the task, as before a first scheduled run: the installation check,
+# its lines and its status (through a file: the host it starts inherits its
+# output).
+echo "\$ wine UlvexCheck.exe"
+check_status=0
+(cd "$install" && "$ULVEX_WINE" UlvexCheck.exe >"$demo/check.out" 2>&1) || check_status=$?
+tr -d '\r' <"$demo/check.out"
+echo "Check status: $check_status"
+echo
+
 rm -f "$demo/host-calls.log"
 
 cd "$install"

@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# Builds the release package: a ZIP of the stripped 32-bit program, the
-# user's guide and SHA256SUMS over both, with fixed file times and order, so
-# that the same sources give the same ZIP byte for byte. Prints its size,
-# its SHA-256 and the program's resources. Signs the program with
-# Authenticode when a certificate is given:
+# Builds the release package: a ZIP of the two stripped 32-bit programs
+# (UlvexCmdLine.exe and the installation check UlvexCheck.exe), the user's
+# guide and SHA256SUMS over them, with fixed file times and order, so that
+# the same sources give the same ZIP byte for byte. Prints its size, its
+# SHA-256 and the programs' resources. Signs the programs with Authenticode
+# when a certificate is given:
 #
 #   ULVEX_SIGN_PFX=<file.pfx>  ULVEX_SIGN_PASSWORD=<password>
 #   ULVEX_SIGN_TIMESTAMP_URL=<RFC 3161 time-stamp server>   (optional)
 #
 # Then it checks the package: it builds again from clean in another folder
-# and compares the two programs and the two ZIPs; it signs a copy of the
+# and compares the programs and the two ZIPs; it signs a copy of each
 # program with a throwaway self-signed certificate, verifies the signature,
 # reads the resources back from the signed copy and checks that removing the
 # signature gives back the unsigned bytes. Fails when any check fails, when
-# the program is larger than 400 KB or is not marked terminal-server aware,
+# a program is larger than 400 KB or is not marked terminal-server aware,
 # or when the package's SHA256SUMS does not match its files.
 set -euo pipefail
 shopt -s inherit_errexit  # a failed build inside $(...) stops the script too
@@ -22,6 +23,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 limit=$((400 * 1024))
+# The shipped programs, in the order the ZIP lists them.
+programs=(UlvexCmdLine.exe UlvexCheck.exe)
 first=build/release
 second=build/release-again
 failed=0
@@ -45,8 +48,11 @@ sign() {
   passfile=$(mktemp)
   chmod 600 "$passfile"
   printf '%s' "$password" >"$passfile"
+  # The description a signature shows, as the program's own resources say.
+  local description="Ulvex command line interface"
+  if [[ $exe == *UlvexCheck.exe* ]]; then description="Ulvex installation check"; fi
   local args=(sign -pkcs12 "$pfx" -readpass "$passfile" -h sha256
-              -n "Ulvex command line interface")
+              -n "$description")
   if [ -n "$timestamp" ]; then args+=(-ts "$timestamp"); fi
   local status=0
   osslsigncode "${args[@]}" -in "$exe" -out "$exe.signed" >/dev/null || status=$?
@@ -107,7 +113,7 @@ with open(path, "wb") as program:
 PYTHON
 }
 
-# Configures, builds and installs from clean in a folder, signs the program
+# Configures, builds and installs from clean in a folder, signs the programs
 # when a certificate is given, and writes the ZIP; prints the folder that
 # holds the packaged files.
 package() {
@@ -120,14 +126,17 @@ package() {
   local top=UlvexCmdLine-$version-win32
   local content=$dir/stage/$top
   cmake --install "$dir" --prefix "$content" >/dev/null
-  pad_for_signing "$content/UlvexCmdLine.exe"
-  if [ -n "${ULVEX_SIGN_PFX:-}" ]; then
-    sign "$content/UlvexCmdLine.exe" "$ULVEX_SIGN_PFX" \
-         "${ULVEX_SIGN_PASSWORD:-}" "${ULVEX_SIGN_TIMESTAMP_URL:-}"
-  fi
-  # The sums cover the program as shipped: padded, and signed if it is.
-  (cd "$content" && sha256sum UlvexCmdLine.exe usage.md >SHA256SUMS)
-  zip_folder "$dir/$top.zip" "$content" "$top" UlvexCmdLine.exe usage.md SHA256SUMS
+  local program
+  for program in "${programs[@]}"; do
+    pad_for_signing "$content/$program"
+    if [ -n "${ULVEX_SIGN_PFX:-}" ]; then
+      sign "$content/$program" "$ULVEX_SIGN_PFX" \
+           "${ULVEX_SIGN_PASSWORD:-}" "${ULVEX_SIGN_TIMESTAMP_URL:-}"
+    fi
+  done
+  # The sums cover the programs as shipped: padded, and signed if they are.
+  (cd "$content" && sha256sum "${programs[@]}" usage.md >SHA256SUMS)
+  zip_folder "$dir/$top.zip" "$content" "$top" "${programs[@]}" usage.md SHA256SUMS
   (cd "$dir" && sha256sum "$top.zip" >"$top.zip.sha256")
   echo "$content/"
 }
@@ -149,17 +158,18 @@ unsigned_copy() {
 echo "== release package: build from clean in $first"
 content=$(package "$first")
 zip=$(ls "$first"/UlvexCmdLine-*-win32.zip)
-exe=${content}UlvexCmdLine.exe
 echo "package           $zip  $(bytes "$zip")"
 echo "package SHA-256   $(sha "$zip")"
 for file in "$content"*; do
   printf '  %-16s %s\n' "$(basename "$file")" "$(bytes "$file")"
 done
-echo "program before stripping (build tree): $(bytes "$first/bin/UlvexCmdLine.exe")"
+for program in "${programs[@]}"; do
+  echo "$program before stripping (build tree): $(bytes "$first/bin/$program")"
+done
 if [ -n "${ULVEX_SIGN_PFX:-}" ]; then
-  echo "program signed with the certificate in $ULVEX_SIGN_PFX"
+  echo "programs signed with the certificate in $ULVEX_SIGN_PFX"
 else
-  echo "program not signed (no ULVEX_SIGN_PFX given)"
+  echo "programs not signed (no ULVEX_SIGN_PFX given)"
 fi
 if (cd "$content" && sha256sum --quiet -c SHA256SUMS); then
   echo "SHA256SUMS: matches the packaged files"
@@ -167,23 +177,26 @@ else
   echo "SHA256SUMS: DOES NOT MATCH the packaged files"
   failed=1
 fi
-size=$(stat -c %s "$exe")
-verdict="within the limit"
-if [ "$size" -gt "$limit" ]; then
-  verdict="TOO LARGE"
-  failed=1
-fi
-echo "program size: $(grouped "$size") of at most $(grouped "$limit") bytes: $verdict"
+for program in "${programs[@]}"; do
+  exe=$content$program
+  size=$(stat -c %s "$exe")
+  verdict="within the limit"
+  if [ "$size" -gt "$limit" ]; then
+    verdict="TOO LARGE"
+    failed=1
+  fi
+  echo "$program size: $(grouped "$size") of at most $(grouped "$limit") bytes: $verdict"
 
-# IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE: a Remote Desktop session
-# host runs the program without its compatibility layer.
-characteristics=$(i686-w64-mingw32-objdump -p "$exe" | awk '/^DllCharacteristics/ {print $2}')
-if (( (16#$characteristics & 0x8000) != 0 )); then
-  echo "DllCharacteristics: 0x$characteristics, terminal-server aware"
-else
-  echo "DllCharacteristics: 0x$characteristics, NOT terminal-server aware"
-  failed=1
-fi
+  # IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE: a Remote Desktop session
+  # host runs the program without its compatibility layer.
+  characteristics=$(i686-w64-mingw32-objdump -p "$exe" | awk '/^DllCharacteristics/ {print $2}')
+  if (( (16#$characteristics & 0x8000) != 0 )); then
+    echo "$program DllCharacteristics: 0x$characteristics, terminal-server aware"
+  else
+    echo "$program DllCharacteristics: 0x$characteristics, NOT terminal-server aware"
+    failed=1
+  fi
+done
 
 # Prints the version resource and the manifest's facts of a program.
 show_resources() {
@@ -196,22 +209,26 @@ show_resources() {
     "$(grep -q activeCodePage <<<"$resources" && echo "activeCodePage SET" ||
        echo "no activeCodePage")"
 }
-echo "resources of the packaged program, read back:"
-show_resources "$exe"
+for program in "${programs[@]}"; do
+  echo "resources of the packaged $program, read back:"
+  show_resources "$content$program"
+done
 
 echo "== reproducibility: a second build from clean in $second"
 again=$(package "$second")
 zip_again=$(ls "$second"/UlvexCmdLine-*-win32.zip)
-unsigned_copy "$exe" "$first/unsigned.exe"
-unsigned_copy "${again}UlvexCmdLine.exe" "$second/unsigned.exe"
-echo "program, first   $(sha "$first/unsigned.exe")"
-echo "program, second  $(sha "$second/unsigned.exe")"
-if cmp -s "$first/unsigned.exe" "$second/unsigned.exe"; then
-  echo "programs: identical, byte for byte${ULVEX_SIGN_PFX:+ (without their signatures)}"
-else
-  echo "programs: DIFFERENT ($(cmp "$first/unsigned.exe" "$second/unsigned.exe" | head -1))"
-  failed=1
-fi
+for program in "${programs[@]}"; do
+  unsigned_copy "$content$program" "$first/unsigned-$program"
+  unsigned_copy "$again$program" "$second/unsigned-$program"
+  echo "$program, first   $(sha "$first/unsigned-$program")"
+  echo "$program, second  $(sha "$second/unsigned-$program")"
+  if cmp -s "$first/unsigned-$program" "$second/unsigned-$program"; then
+    echo "$program: identical, byte for byte${ULVEX_SIGN_PFX:+ (without their signatures)}"
+  else
+    echo "$program: DIFFERENT ($(cmp "$first/unsigned-$program" "$second/unsigned-$program" | head -1))"
+    failed=1
+  fi
+done
 echo "ZIP, first       $(sha "$zip")"
 echo "ZIP, second      $(sha "$zip_again")"
 if cmp -s "$zip" "$zip_again"; then
@@ -223,7 +240,7 @@ else
   failed=1
 fi
 
-echo "== signing: a copy signed with a throwaway self-signed certificate"
+echo "== signing: copies signed with a throwaway self-signed certificate"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -sha256 \
@@ -233,31 +250,35 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -sha256 \
 throwaway_password=$(openssl rand -hex 16)
 openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" \
   -passout "pass:$throwaway_password" -out "$work/signer.pfx"
-cp "$first/unsigned.exe" "$work/signed.exe"
-sign "$work/signed.exe" "$work/signer.pfx" "$throwaway_password"
-echo "signed copy: $(bytes "$work/signed.exe")"
-signed_size=$(stat -c %s "$work/signed.exe")
-if [ "$signed_size" -gt "$limit" ]; then
-  echo "signed copy: TOO LARGE"
-  failed=1
-fi
-if osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" \
-     >"$work/verify.log" 2>&1; then
-  echo "signature: verified against the throwaway certificate"
-  grep -E '^(Message digest algorithm|Signer|[[:space:]]*Subject):' "$work/verify.log" |
-    sort -u | sed 's/^[[:space:]]*/  /' | head -4
-else
-  echo "signature: NOT VERIFIED"
-  sed 's/^/  /' "$work/verify.log"
-  failed=1
-fi
-echo "resources of the signed copy, read back:"
-show_resources "$work/signed.exe"
-osslsigncode remove-signature -in "$work/signed.exe" -out "$work/removed.exe" >/dev/null
-if cmp -s "$work/removed.exe" "$first/unsigned.exe"; then
-  echo "signature removed: the unsigned program, byte for byte"
-else
-  echo "signature removed: DIFFERENT from the unsigned program ($(cmp "$work/removed.exe" "$first/unsigned.exe" | head -1))"
-  failed=1
-fi
+for program in "${programs[@]}"; do
+  signed=$work/signed-$program
+  cp "$first/unsigned-$program" "$signed"
+  sign "$signed" "$work/signer.pfx" "$throwaway_password"
+  echo "signed copy of $program: $(bytes "$signed")"
+  signed_size=$(stat -c %s "$signed")
+  if [ "$signed_size" -gt "$limit" ]; then
+    echo "signed copy of $program: TOO LARGE"
+    failed=1
+  fi
+  if osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" \
+       >"$work/verify.log" 2>&1; then
+    echo "signature of $program: verified against the throwaway certificate"
+    grep -E '^(Message digest algorithm|Signer|[[:space:]]*Subject):' "$work/verify.log" |
+      sort -u | sed 's/^[[:space:]]*/  /' | head -4
+  else
+    echo "signature of $program: NOT VERIFIED"
+    sed 's/^/  /' "$work/verify.log"
+    failed=1
+  fi
+  echo "resources of the signed copy of $program, read back:"
+  show_resources "$signed"
+  removed=$work/removed-$program
+  osslsigncode remove-signature -in "$signed" -out "$removed" >/dev/null
+  if cmp -s "$removed" "$first/unsigned-$program"; then
+    echo "signature removed: the unsigned $program, byte for byte"
+  else
+    echo "signature removed: DIFFERENT from the unsigned $program ($(cmp "$removed" "$first/unsigned-$program" | head -1))"
+    failed=1
+  fi
+done
 exit "$failed"

@@ -8,7 +8,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 
 packages=(cmake ninja-build g++ googletest mingw-w64 g++-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix wine wine64 wine32:i386 clang libclang-rt-14-dev
-          osslsigncode openssl python3 git shellcheck)
+          osslsigncode openssl python3 git shellcheck nlohmann-json3-dev)
 for p in "${packages[@]}"; do
   have_pkg "$p" || need+=("$p")
 done

@@ -58,7 +58,7 @@ else
   echo "NOTE: $ULVEX_WINE_NOTE."
   cmake --preset i686 >/dev/null
   cmake --build --preset i686 -j "$jobs"
-  ctest --preset i686 -R ProgramImports
+  ctest --preset i686 -R "ProgramImports|CheckImports"
   echo "== x86_64-w64-mingw32: all tests under 64-bit Wine"
   ctest --preset x86_64
 fi

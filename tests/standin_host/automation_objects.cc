@@ -282,15 +282,22 @@ class DispatchObject : public IDispatch {
   LONG refs_ = 1;
 };
 
-// An open workbook: the client gets it from Open, and it answers nothing.
+// Close's positional parameters: SaveChanges, Filename, RouteWorkbook.
+constexpr UINT kMaxCloseArguments = 3;
+constexpr DISPID kClose = 1;
+constexpr Member kWorkbookMembers[] = {{L"Close", kClose}};
+
+// A workbook: the client gets it from Open or Add; it answers Close.
 class Workbook : public DispatchObject {
  public:
-  Workbook() : DispatchObject(nullptr, 0) {}
+  Workbook() : DispatchObject(kWorkbookMembers, 1) {}
 
  protected:
-  HRESULT Call(DISPID, WORD, const DISPPARAMS&, VARIANT*, EXCEPINFO*,
-               UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
+  HRESULT Call(DISPID, WORD flags, const DISPPARAMS& params, VARIANT*,
+               EXCEPINFO*, UINT*) override {
+    if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+    if (params.cNamedArgs != 0) return DISP_E_PARAMNOTFOUND;
+    return params.cArgs > kMaxCloseArguments ? DISP_E_BADPARAMCOUNT : S_OK;
   }
 };
 
@@ -322,20 +329,30 @@ void StartAddIn(std::vector<ScriptStep> steps) {
 }
 
 constexpr DISPID kOpen = 1;
-constexpr Member kWorkbooksMembers[] = {{L"Open", kOpen}};
+constexpr DISPID kAdd = 2;
+constexpr Member kWorkbooksMembers[] = {{L"Open", kOpen}, {L"Add", kAdd}};
 
 class Workbooks : public DispatchObject {
  public:
-  Workbooks() : DispatchObject(kWorkbooksMembers, 1) {}
+  Workbooks()
+      : DispatchObject(kWorkbooksMembers, std::size(kWorkbooksMembers)) {}
   ~Workbooks() override {
     if (workbook_ != nullptr) workbook_->Release();
   }
 
  protected:
-  HRESULT Call(DISPID, WORD flags, const DISPPARAMS& params, VARIANT* result,
+  HRESULT Call(DISPID id, WORD flags, const DISPPARAMS& params, VARIANT* result,
                EXCEPINFO* exception, UINT* argErr) override {
     if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
     if (params.cNamedArgs != 0) return DISP_E_PARAMNOTFOUND;
+    if (id == kAdd) {
+      // A new workbook each time, from an optional template.
+      if (params.cArgs > 1) return DISP_E_BADPARAMCOUNT;
+      Workbook* added = new Workbook;
+      ReturnObject(result, added);
+      added->Release();
+      return S_OK;
+    }
     if (params.cArgs == 0) return DISP_E_PARAMNOTOPTIONAL;
     if (params.cArgs > kMaxOpenArguments) return DISP_E_BADPARAMCOUNT;
     VARIANT path;
@@ -393,11 +410,17 @@ constexpr DISPID kWorkbooks = 2;
 constexpr DISPID kFileValidation = 3;
 constexpr DISPID kWindowState = 4;
 constexpr DISPID kHwnd = 5;
+constexpr DISPID kVersion = 6;
+constexpr DISPID kQuit = 7;
 constexpr Member kApplicationMembers[] = {{L"Visible", kVisible},
                                           {L"Workbooks", kWorkbooks},
                                           {L"FileValidation", kFileValidation},
                                           {L"WindowState", kWindowState},
-                                          {L"Hwnd", kHwnd}};
+                                          {L"Hwnd", kHwnd},
+                                          {L"Version", kVersion},
+                                          {L"Quit", kQuit}};
+// The version as the host gives it: major and minor, as text.
+constexpr wchar_t kVersionText[] = L"16.0";
 
 class Application : public DispatchObject {
  public:
@@ -426,6 +449,22 @@ class Application : public DispatchObject {
       result->vt = VT_I4;
       result->lVal =
           static_cast<LONG>(reinterpret_cast<LONG_PTR>(State().window));
+      return S_OK;
+    }
+    if (id == kVersion) {
+      if ((flags & DISPATCH_PROPERTYGET) == 0) return DISP_E_MEMBERNOTFOUND;
+      const HRESULT status = CheckGet(params);
+      if (FAILED(status) || result == nullptr) return status;
+      result->vt = VT_BSTR;
+      result->bstrVal = SysAllocString(kVersionText);
+      return result->bstrVal != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    if (id == kQuit) {
+      // As the host does: it ends once its client has let go of it, even
+      // when told to stay.
+      if ((flags & DISPATCH_METHOD) == 0) return DISP_E_MEMBERNOTFOUND;
+      if (params.cArgs != 0) return DISP_E_BADPARAMCOUNT;
+      State().quitCalled = true;
       return S_OK;
     }
     LONG& stored = id == kVisible          ? visible_

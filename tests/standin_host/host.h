@@ -21,8 +21,9 @@ struct HostState {
   std::atomic<bool> addInRunning{false};
   std::atomic<bool> quitByScript{false};
   std::atomic<bool> crashByScript{false};
-  HWND window = nullptr;             ///< the main window, named by "Hwnd"
-  std::atomic<LONG> liveObjects{0};  ///< objects and server locks
+  std::atomic<bool> quitCalled{false};  ///< the client called Quit
+  HWND window = nullptr;                ///< the main window, named by "Hwnd"
+  std::atomic<LONG> liveObjects{0};     ///< objects and server locks
   std::atomic<bool> activated{false};
   std::atomic<bool> exiting{false};
   std::atomic<DWORD> lastActivity{0};  ///< tick of the last call or step

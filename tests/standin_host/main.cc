@@ -104,9 +104,9 @@ const char* Serve(HANDLE quit, DWORD safetyMs) {
     if (state.quitByScript) return "script";
     if (state.crashByScript) return "crash";
     // A host told to stay goes on after its last release, as a visible
-    // host does, until it is asked to quit.
+    // host does, until it is asked to quit (or its client called Quit).
     if (state.activated && state.liveObjects == 0 && !state.addInRunning &&
-        !state.directives.stay)
+        (!state.directives.stay || state.quitCalled))
       return "released";
     // While the add-in plays, its end wakes the loop; afterwards a client
     // that stays silent this long is taken to be gone.

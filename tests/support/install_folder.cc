@@ -56,6 +56,11 @@ bool InstallFolder::AddProgram() {
                    File(L"UlvexCmdLine.exe").c_str(), FALSE) != 0;
 }
 
+bool InstallFolder::AddCheck() {
+  return CopyFileW((BinFolder() + L"\\UlvexCheck.exe").c_str(),
+                   File(L"UlvexCheck.exe").c_str(), FALSE) != 0;
+}
+
 bool InstallFolder::AddProductExe() {
   return CopyFileW((BinFolder() + L"\\VersionFixture.exe").c_str(),
                    File(L"Ulvex_32.exe").c_str(), FALSE) != 0;
@@ -84,6 +89,10 @@ std::wstring InstallFolder::File(const std::wstring& relativePath) const {
 
 std::wstring InstallFolder::QuotedProgram() const {
   return L"\"" + File(L"UlvexCmdLine.exe") + L"\"";
+}
+
+std::wstring InstallFolder::QuotedCheck() const {
+  return L"\"" + File(L"UlvexCheck.exe") + L"\"";
 }
 
 void RemoveTree(const std::wstring& path) {

@@ -20,6 +20,8 @@ class InstallFolder {
 
   /// Copies UlvexCmdLine.exe from the build into the folder.
   bool AddProgram();
+  /// Copies UlvexCheck.exe from the build into the folder.
+  bool AddCheck();
   /// Copies the version fixture (file version 2.3.7.0) as Ulvex_32.exe.
   bool AddProductExe();
   /// Writes a file (relative path, folders created) with the given bytes.
@@ -28,6 +30,8 @@ class InstallFolder {
   std::wstring File(const std::wstring& relativePath) const;
   /// The quoted program path in this folder, for a command line.
   std::wstring QuotedProgram() const;
+  /// The quoted path of UlvexCheck.exe in this folder.
+  std::wstring QuotedCheck() const;
 
  private:
   std::wstring path_;

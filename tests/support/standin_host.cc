@@ -48,8 +48,10 @@ void DeleteProgIdAndClass(const std::wstring& progId, REGSAM view = 0) {
   DWORD bytes = sizeof registered - sizeof(wchar_t);
   if (RegGetValueW(root, (progId + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
                    nullptr, registered, &bytes) == ERROR_SUCCESS &&
-      registered[0] != L'\0')
+      registered[0] != L'\0') {
     RegDeleteTreeW(root, (std::wstring(L"CLSID\\") + registered).c_str());
+    RegDeleteTreeW(root, (std::wstring(L"AppID\\") + registered).c_str());
+  }
   RegDeleteTreeW(root, progId.c_str());
   RegCloseKey(root);
 }
@@ -139,6 +141,35 @@ bool RegisterHostServerInViews(const std::wstring& commandLine32,
 }
 
 std::vector<DWORD> StandInHostProcessIds() { return HostProcesses(); }
+
+bool SetStandInRunAs(const std::wstring& runAs) {
+  wchar_t clsid[64] = {};
+  DWORD bytes = sizeof clsid - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CLASSES_ROOT,
+                   (std::wstring(standin::kProgId) + L"\\CLSID").c_str(),
+                   nullptr, RRF_RT_REG_SZ, nullptr, clsid,
+                   &bytes) != ERROR_SUCCESS)
+    return false;
+  const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
+  const std::wstring appIdKey = std::wstring(L"AppID\\") + clsid;
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, classKey.c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  LSTATUS status = RegSetValueExW(
+      key, L"AppID", 0, REG_SZ, reinterpret_cast<const BYTE*>(clsid),
+      static_cast<DWORD>((wcslen(clsid) + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS ||
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, appIdKey.c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  status = RegSetValueExW(
+      key, L"RunAs", 0, REG_SZ, reinterpret_cast<const BYTE*>(runAs.c_str()),
+      static_cast<DWORD>((runAs.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
 
 void UnregisterStandInHost() {
   for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {

@@ -40,6 +40,10 @@ bool RegisterHostServerInViews(const std::wstring& commandLine32,
                                const std::wstring& commandLine64,
                                const std::wstring& executable64);
 
+/// Gives the class "Excel.Application" names now an AppID (its own class
+/// ID) whose RunAs value is runAs, as dcomcnfg's Identity tab sets it.
+bool SetStandInRunAs(const std::wstring& runAs);
+
 /// Removes the ProgID and both test classes (so "not registered" runs).
 void UnregisterStandInHost();
 

@@ -11,12 +11,11 @@
 
 namespace {
 
-using ulvex_test::Lines;
 using ulvex_test::BinFolder;
 using ulvex_test::InstallFolder;
+using ulvex_test::Lines;
 using ulvex_test::Narrow;
 using ulvex_test::RunProgram;
-
 
 // Path segments under a folder of baseLength characters that make the
 // whole path length characters long (at least start).
@@ -100,8 +99,8 @@ TEST(BannerTest, ShowsTheProductFileVersion) {
        kAnyScript},
       {"product path of 255 in any script", L"UlvexCmdLine.exe", 255, true,
        false, 0, kAnyScript},
-      {"planted version.dll is not loaded", L"UlvexCmdLine.exe", 0, true,
-       false, 0, L"p", true},
+      {"planted version.dll is not loaded", L"UlvexCmdLine.exe", 0, true, false,
+       0, L"p", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.label);
@@ -149,10 +148,20 @@ TEST(BannerTest, ParseErrorPrintsNoBanner) {
   EXPECT_EQ(1u, run.exitCode);
 }
 
-// The program's own resources, read back from the built UlvexCmdLine.exe:
-// its version information carries the project's version and its names.
-TEST(ProgramResourcesTest, VersionInformation) {
-  const std::wstring program = BinFolder() + L"\\UlvexCmdLine.exe";
+// The two programs of the release and the description each carries.
+struct ShippedProgram {
+  const wchar_t* name;
+  const wchar_t* description;
+};
+const ShippedProgram kShippedPrograms[] = {
+    {L"UlvexCmdLine", L"Ulvex command line interface"},
+    {L"UlvexCheck", L"Ulvex installation check"},
+};
+
+// Each program's own resources, read back from the built program: its
+// version information carries the project's version and its names.
+void ExpectVersionInformation(const ShippedProgram& shipped) {
+  const std::wstring program = BinFolder() + L"\\" + shipped.name + L".exe";
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(program.c_str(), &ignored);
   ASSERT_NE(0u, size) << GetLastError();
@@ -194,11 +203,11 @@ TEST(ProgramResourcesTest, VersionInformation) {
   };
   const StringRow stringRows[] = {
       {L"CompanyName", L"Quennet"},
-      {L"FileDescription", L"Ulvex command line interface"},
+      {L"FileDescription", shipped.description},
       {L"FileVersion", dotted},
-      {L"InternalName", L"UlvexCmdLine"},
+      {L"InternalName", shipped.name},
       {L"LegalCopyright", L"Copyright (C) Quennet. All rights reserved."},
-      {L"OriginalFilename", L"UlvexCmdLine.exe"},
+      {L"OriginalFilename", std::wstring(shipped.name) + L".exe"},
       {L"ProductName", L"Ulvex"},
       {L"ProductVersion", dotted},
   };
@@ -213,6 +222,13 @@ TEST(ProgramResourcesTest, VersionInformation) {
   }
 }
 
+TEST(ProgramResourcesTest, VersionInformation) {
+  for (const ShippedProgram& shipped : kShippedPrograms) {
+    SCOPED_TRACE(Narrow(shipped.name));
+    ExpectVersionInformation(shipped);
+  }
+}
+
 // NOTE: resource enumeration callbacks are stdcall, which a lambda does not
 // convert to with GCC.
 BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR count) {
@@ -224,12 +240,12 @@ BOOL CALLBACK CountLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD, LONG_PTR count) {
 // (which also keeps Windows from virtualizing its file and registry writes)
 // on every Windows from 7 to 11, and leaves the narrow texts in the ANSI
 // code page.
-TEST(ProgramResourcesTest, Manifest) {
+void ExpectManifest(const ShippedProgram& shipped) {
   using UniqueModule =
       std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&FreeLibrary)>;
   const UniqueModule program(
-      LoadLibraryExW((BinFolder() + L"\\UlvexCmdLine.exe").c_str(), nullptr,
-                     LOAD_LIBRARY_AS_DATAFILE),
+      LoadLibraryExW((BinFolder() + L"\\" + shipped.name + L".exe").c_str(),
+                     nullptr, LOAD_LIBRARY_AS_DATAFILE),
       &FreeLibrary);
   ASSERT_NE(nullptr, program.get()) << GetLastError();
 
@@ -264,6 +280,13 @@ TEST(ProgramResourcesTest, Manifest) {
     SCOPED_TRACE(row.label);
     EXPECT_EQ(row.present, manifest.find(row.text) != std::string::npos)
         << manifest;
+  }
+}
+
+TEST(ProgramResourcesTest, Manifest) {
+  for (const ShippedProgram& shipped : kShippedPrograms) {
+    SCOPED_TRACE(Narrow(shipped.name));
+    ExpectManifest(shipped);
   }
 }
 

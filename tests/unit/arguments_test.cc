@@ -1,4 +1,4 @@
-#include "runner/arguments.h"
+#include "option/arguments.h"
 
 #include <gtest/gtest.h>
 

@@ -117,6 +117,15 @@ TEST(DesktopAdviceTest, FoldersLookedAtAndNamed) {
     fake.present = row.present;
     const std::wstring advice = DesktopAdvice(fake);
     EXPECT_EQ(fake.lookedAt, row.lookedAt);
+    // The same folders, each once, with what was found for it.
+    fake.lookedAt.clear();
+    const std::vector<DesktopFolderState> states = DesktopFolderStates(fake);
+    ASSERT_EQ(states.size(), row.lookedAt.size());
+    for (const DesktopFolderState& state : states)
+      EXPECT_EQ(state.missing,
+                row.named.find(state.shown + L" ") != std::wstring::npos ||
+                    row.named.find(state.shown + L" (") != std::wstring::npos)
+          << testing::PrintToString(state.shown);
     if (row.named.empty()) {
       EXPECT_EQ(advice, L"");
       continue;

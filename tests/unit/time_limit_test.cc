@@ -1,4 +1,4 @@
-#include "runner/time_limit.h"
+#include "platform/time_limit.h"
 
 #include <gtest/gtest.h>
 
@@ -63,6 +63,21 @@ TEST(TimeLimitTest, ReadsANumberWithAnOptionalUnit) {
   unsigned long seconds = kUnread;
   EXPECT_FALSE(ParseTimeLimit(nullptr, seconds));
   EXPECT_EQ(seconds, kUnread);
+}
+
+TEST(TimeLimitTest, WordsForALimitAndForTextThatIsNone) {
+  const struct {
+    unsigned long seconds;
+    const char* words;
+  } rows[] = {{7200, "2 hours"},     {3600, "1 hour"},   {5400, "90 minutes"},
+              {60, "1 minute"},      {45, "45 seconds"}, {1, "1 second"},
+              {3661, "3661 seconds"}};
+  for (const auto& row : rows)
+    EXPECT_EQ(TimeLimitInWords(row.seconds), row.words) << row.seconds;
+  EXPECT_EQ(InvalidTimeLimitLine(L"1.5h"),
+            L"ULVEX_TIME_LIMIT='1.5h' is not a valid time limit: give a whole "
+            L"number of minutes, or a number followed by s, m or h (for "
+            L"example 90, 45s or 2h).");
 }
 
 }  // namespace

@@ -66,7 +66,8 @@ TEST(InterruptChildTest, DISABLED_TwoInterruptionsWhileTheEndingStalls) {
   InstallInterruptHandler();
   const HANDLE host = ulvex_test::StartIdleProcess(60000);
   ASSERT_NE(host, nullptr);
-  TieHostToRun(host, 0);
+  DWORD untied = 0;
+  ASSERT_TRUE(TieHost(host, HostWindowFacts(), untied));
   ASSERT_TRUE(HostOfRunRunning());
 
   // A copy of the standard output handle: the C runtime closes the one it

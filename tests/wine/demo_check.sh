@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the README's first command, scripts/demo.sh, as a new user would and
-# checks the main job: one whole task runs and ends with status 0, and the
-# transcript has the banner, the echo of the switches, time-stamped progress
-# lines and the add-in's final success line last. Then a failing task (its
-# time limit runs out) must end the demo with status 1. Prints the transcript when
+# checks the main job: the installation check says the installation is
+# ready, one whole task runs and ends with status 0, and the transcript has
+# the banner, the echo of the switches, time-stamped progress lines and the
+# add-in's final success line last. Then a failing task (its time limit runs
+# out) must end the demo with status 1. Prints the transcript when
 # a check fails; the demo stops its Wine prefix itself, also when it is cut
 # off after the time limit given (seconds, 600 by default).
 #   demo_check.sh [time limit]
@@ -44,6 +45,13 @@ check "a time-stamped progress line" has_line "${stamp}Task 'MonthEnd-42' starte
 check "the final success line, last" \
   grep -qxE "${stamp}QUIT - Task SUCCEEDED, process exit code 0" <<<"$(last_line)"
 check "the exit status shown is 0" has_line 'Exit status: 0 .*'
+# The installation check ran first: its lines, and its verdict last.
+check "the installation check's host check" \
+  has_line 'ok   host-start        Excel 16.0 started in .*'
+check "the installation check's last line: ready" \
+  grep -qxE 'This installation is ready for an unattended Ulvex Task.' \
+  <<<"$(grep -B1 -E '^Check status: ' <<<"$lines" | head -1)"
+check "the installation check's status is 0" has_line 'Check status: 0'
 
 # A task that fails (here: its time limit runs out long before the add-in
 # ends) must end the demo with the program's status, never mask it.

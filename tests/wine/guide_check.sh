@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Checks what a script can check of the guide (README.md and docs/*.md):
-# - help texts: every text block that quotes the help screen matches the
-#   program's own help screen (/h) at one of the widths 80, 40 or 10000,
-#   line for line ("..." in a block stands for lines left out), and every
-#   quoted text that begins like a help text is one, blanks included;
+# - help texts: every text block that quotes a help screen matches the
+#   program's own help screen (/h), or the installation check's, at one of
+#   the widths 80, 40 or 10000, line for line ("..." in a block stands for
+#   lines left out), and every quoted text that begins like a help text is
+#   one, blanks included;
 # - sizes: the release section gives the package's sizes as approximate
 #   ("about 350,000 bytes"), each within 5% of a size scripts/package.sh
 #   printed, and no exact figure, which changes with every build.
@@ -14,10 +15,13 @@ cd "$(dirname "$0")/../.."
 package_log=$1
 source scripts/wine-arch.sh
 program=build/demo/Ulvex/UlvexCmdLine.exe
-if [ ! -f "$program" ]; then
-  echo "guide: $program is missing: run scripts/demo.sh first" >&2
-  exit 2
-fi
+check=build/demo/Ulvex/UlvexCheck.exe
+for file in "$program" "$check"; do
+  if [ ! -f "$file" ]; then
+    echo "guide: $file is missing: run scripts/demo.sh first" >&2
+    exit 2
+  fi
+done
 export WINEPREFIX=$PWD/build/demo/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -28,6 +32,7 @@ tests/wine/prefix.sh up "$WINEPREFIX" "$ULVEX_WINE"
 for width in 80 40 10000; do
   # The help screen ends the run with status 1.
   COLUMNS=$width "$ULVEX_WINE" "$program" /h </dev/null >"$work/help-$width" 2>&1 || true
+  COLUMNS=$width "$ULVEX_WINE" "$check" /h </dev/null >"$work/check-help-$width" 2>&1 || true
 done
 
 python3 - "$work" "$package_log" README.md docs/*.md <<'PYTHON'
@@ -43,10 +48,11 @@ def fail(text):
 # The help screens, from their first line of help on (the banner is left
 # out: transcripts of runs quote it too).
 screens = {}
-for path in sorted(pathlib.Path(work).glob("help-*")):
+for path in sorted(pathlib.Path(work).glob("*help-*")):
     lines = path.read_text(errors="replace").replace("\r", "").split("\n")
+    first = "Checks whether" if path.name.startswith("check") else "Command line switches"
     start = next((i for i, line in enumerate(lines)
-                  if line.startswith("Command line switches")), None)
+                  if line.startswith(first)), None)
     if start is None:
         fail(f"the program printed no help screen at {path.name}: {lines[:5]}")
         continue
@@ -55,7 +61,7 @@ if not screens:
     sys.exit(1)
 help_lines = {line.strip() for lines in screens.values() for line in lines
               if len(line.strip()) >= 20}
-wide = screens.get("help-10000", [])
+wide = screens.get("help-10000", []) + screens.get("check-help-10000", [])
 wide_words = " ".join(" ".join(wide).split())
 
 def in_order(chunk, lines):

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "option/arguments.h"
 #include "platform/console.h"
-#include "runner/arguments.h"
 
 std::vector<std::string> ReadArguments() {
   // NOTE: the C runtime's argv comes from the ANSI command line, which the

@@ -1,4 +1,6 @@
-#include "runner/time_limit.h"
+#include "platform/time_limit.h"
+
+#include <string>
 
 const char kTimeLimitVariable[] = "ULVEX_TIME_LIMIT";
 
@@ -41,4 +43,23 @@ bool ParseTimeLimit(const wchar_t* text, unsigned long& seconds) {
   if (number == 0 || number > kLongestTimeLimitSeconds / unit) return false;
   seconds = number * unit;
   return seconds >= kShortestTimeLimitSeconds;
+}
+
+std::wstring InvalidTimeLimitLine(const std::wstring& value) {
+  return L"ULVEX_TIME_LIMIT='" + value +
+         L"' is not a valid time limit: give a whole number of minutes, or a "
+         L"number followed by s, m or h (for example 90, 45s or 2h).";
+}
+
+std::string TimeLimitInWords(unsigned long seconds) {
+  unsigned long count = seconds;
+  const char* unit = "second";
+  if (seconds % 3600 == 0) {
+    count = seconds / 3600;
+    unit = "hour";
+  } else if (seconds % 60 == 0) {
+    count = seconds / 60;
+    unit = "minute";
+  }
+  return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
 }

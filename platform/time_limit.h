@@ -3,6 +3,8 @@
 // the host stops answering.
 #pragma once
 
+#include <string>
+
 /// The variable's name, as the messages spell it.
 extern const char kTimeLimitVariable[];
 
@@ -17,3 +19,27 @@ constexpr unsigned long kLongestTimeLimitSeconds = 1000ul * 60 * 60;
 /// limit outside kShortestTimeLimitSeconds..kLongestTimeLimitSeconds; seconds
 /// is then left alone.
 bool ParseTimeLimit(const wchar_t* text, unsigned long& seconds);
+
+/// Text of the variable of at most this many characters is read; a longer
+/// value is not a valid limit.
+constexpr size_t kMaxTimeLimitChars = 63;
+
+/// What the variable holds.
+enum class TimeLimitSetting { Unset, Valid, Invalid };
+
+struct TimeLimit {
+  TimeLimitSetting setting = TimeLimitSetting::Unset;
+  unsigned long seconds = 0;  ///< Valid only
+  std::wstring text;          ///< the value as it stands (set or not valid)
+};
+
+/// Reads ULVEX_TIME_LIMIT from this process's environment (Windows only).
+TimeLimit ReadTimeLimit();
+
+/// The line (without its line end) that says that value is not a valid
+/// time limit and how to write one.
+std::wstring InvalidTimeLimitLine(const std::wstring& value);
+
+/// A valid limit in words: whole hours as hours, else whole minutes as
+/// minutes, else seconds ("2 hours", "90 minutes", "1 second").
+std::string TimeLimitInWords(unsigned long seconds);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "handoff/lock_probe.h"
+
 /// How taking the lock ended.
 enum class LockOutcome {
   Held,         ///< this run holds the lock
@@ -25,13 +27,21 @@ class RunLock {
   RunLock& operator=(const RunLock&) = delete;
 
   /// Takes the lock. While another run of the same user holds it, prints
-  /// one line and waits; the system lets go of the lock of a run that was
-  /// killed, so it is free again at once. When no lock can be had (the
-  /// folder or the file cannot be opened), prints one line and gives
-  /// Unavailable: the run must end with status 1 before it does anything.
-  LockOutcome Acquire();
+  /// one line and waits until the lock is free or interrupt (may be null) is
+  /// signalled; the system lets go of the lock of a run that was killed, so
+  /// it is free again at once. When no lock can be had (the folder or the
+  /// file cannot be opened), prints one line and gives Unavailable: the run
+  /// must end with status 1 before it does anything. Lines end with
+  /// lineEnd.
+  LockOutcome Acquire(HANDLE interrupt, const char* lineEnd);
 
  private:
   HANDLE file_ = INVALID_HANDLE_VALUE;
   bool held_ = false;
 };
+
+/// Looks at the run lock as a run would take it, creating nothing: an
+/// existing lock file is opened and locked, and let go at once; where the
+/// file or its folders do not exist yet, the nearest existing folder is
+/// opened for adding what the run will create. Prints nothing.
+LockProbe ProbeRunLock();

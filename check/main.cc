@@ -1,0 +1,138 @@
+// UlvexCheck: says whether an Ulvex Task can run here, as this account, in
+// this session, and what to fix; changes nothing. Each check is one call
+// below, in the order the checks are shown.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "check/check_options.h"
+#include "check/check_report.h"
+#include "check/host_check.h"
+#include "check/install_files.h"
+#include "check/leftover_host.h"
+#include "check/registration.h"
+#include "check/verdicts.h"
+#include "check/watchdog.h"
+#include "handoff/handoff_store.h"
+#include "handoff/run_lock.h"
+#include "host/desktop_check.h"
+#include "host/host_registration.h"
+#include "option/arguments.h"
+#include "option/usage.h"
+#include "platform/console.h"
+#include "platform/install_paths.h"
+#include "platform/system_library.h"
+#include "platform/time_limit.h"
+
+namespace {
+
+constexpr int kExitSwitchError = 2;
+constexpr int kExitFailed = 1;
+constexpr int kDefaultColumns = 80;
+
+void OutOfMemory() {
+  fflush(stdout);
+  fputs("Out of memory\n", stdout);
+  fflush(stdout);
+  std::_Exit(kExitFailed);
+}
+
+using FwriteFunction = size_t (*)(const void*, size_t, size_t, FILE*);
+
+void PrintHelp() {
+  fputs(
+      "\nUlvexia (Ulvex) - Installation Check\n"
+      "Copyright (C) Quennet. All rights reserved.\n\n",
+      stdout);
+  const char* columns = getenv("COLUMNS");
+  option::PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*> writer(
+      &fwrite, stdout);
+  option::writeUsage(writer, check::CheckOptionTable,
+                     columns != nullptr ? atoi(columns) : kDefaultColumns);
+  fflush(stdout);
+}
+
+// Text of the report as it comes: UTF-8, shown as the console conventions
+// want it; flushed at once, so that a log shows how far the check came.
+void Print(const std::string& text) {
+  if (text.empty()) return;
+  WriteUtf8Text(text.data(), text.size());
+  FlushOutput();
+}
+
+// The JSON object is ASCII: its bytes go out as they are.
+void PrintBytes(const std::string& text) {
+  fwrite(text.data(), 1, text.size(), stdout);
+  fflush(stdout);
+}
+
+int RunChecks(bool json, bool noHost) {
+  const ULONGLONG started = GetTickCount64();
+  CheckReport report(json, {ULVEX_CHECK_VERSION, Utf8(GetInstallFolder())});
+  Print(report.Begin());
+  const auto add = [&](const CheckResult& result) {
+    Print(report.Add(result));
+    return result.status;
+  };
+
+  add(JudgeInstall(ReadInstallFacts()));
+  add(JudgeHandoffKey(ProbeHandoffKey()));
+  const std::vector<HostRegistration> registrations = ReadHostRegistrations();
+  add(JudgeRegistration(ReadRegistrationFacts(registrations)));
+  add(JudgeDcomIdentity(ReadDcomFacts(registrations)));
+  const bool lacksDesktop =
+      add(JudgeDesktop(CheckDesktop())) == CheckStatus::Fail;
+  const TimeLimit limit = ReadTimeLimit();
+  add(JudgeTimeLimit(limit));
+  const LockProbe lock = ProbeRunLock();
+  add(JudgeRunLock(lock));
+  add(JudgeLeftoverHost(ReadLeftoverFacts(lock.state == LockState::Held)));
+
+  if (!noHost) {
+    const bool bounded = limit.setting == TimeLimitSetting::Valid;
+    StartWatchdog(bounded ? started + limit.seconds * 1000ull : 0);
+    HostCheckContext context;
+    context.report = &report;
+    if (bounded) context.limitText = limit.text;
+    context.lacksDesktop = lacksDesktop;
+    bool hostStarted = false;
+    add(CheckHostStart(context, hostStarted));
+    if (hostStarted) add(CheckWorkbook(context));
+    StopWatchdog();
+  }
+
+  if (json)
+    PrintBytes(report.End());
+  else
+    Print(report.End());
+  return report.Status();
+}
+
+}  // namespace
+
+int main() {
+  RestrictDllSearchToSystemFolder();
+  std::set_new_handler(OutOfMemory);
+  option::SetMessageWriter(WriteParseMessage);
+  // The texts live until the process ends: the parse results point into
+  // them.
+  const std::vector<std::string> arguments = ReadArguments();
+  std::vector<const char*> elements = ElementsAfterProgramName(arguments);
+  const int count = static_cast<int>(elements.size());
+  const check::CheckSwitches switches =
+      check::ParseCheckSwitches(count, count > 0 ? elements.data() : nullptr);
+  if (switches.failed) {
+    fputs("\nUse /h to display the help of UlvexCheck.\n", stdout);
+    fflush(stdout);
+    return kExitSwitchError;
+  }
+  if (switches.help) {
+    PrintHelp();
+    return 0;
+  }
+  return RunChecks(switches.json, switches.noHost);
+}

@@ -1,0 +1,126 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "check/registration.h"
+#include "host/excel_version.h"
+#include "host/registry_read.h"
+#include "platform/win_resource.h"
+
+namespace {
+
+constexpr DWORD kMaxTextChars = 32768;
+constexpr DWORD kMaxNameChars = 256;
+
+// 0 when path names a file, otherwise why not.
+DWORD FileError(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_FILE_NOT_FOUND
+                                                      : 0;
+}
+
+// 32 or 64 for a program of either kind; 0 when it cannot be told.
+int ProgramBits(const std::wstring& path) {
+  DWORD type = 0;
+  if (!GetBinaryTypeW(path.c_str(), &type)) return 0;
+  return type == SCS_64BIT_BINARY ? 64 : type == SCS_32BIT_BINARY ? 32 : 0;
+}
+
+// The TOKEN_USER of this process; empty when it cannot be read.
+std::vector<BYTE> OwnUser() {
+  std::vector<BYTE> user;
+  ulvex::UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    return user;
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size < sizeof(TOKEN_USER)) return user;
+  user.assign(size, 0);
+  if (!GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
+    user.clear();
+  return user;
+}
+
+// "DOMAIN\user" of sid; empty when it cannot be looked up.
+std::wstring AccountName(PSID sid) {
+  wchar_t name[kMaxNameChars];
+  wchar_t domain[kMaxNameChars];
+  DWORD nameChars = kMaxNameChars;
+  DWORD domainChars = kMaxNameChars;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, sid, name, &nameChars, domain, &domainChars,
+                         &use))
+    return std::wstring();
+  return std::wstring(domain) + L"\\" + name;
+}
+
+// True when account names the account whose SID is sid.
+bool NamesAccount(const std::wstring& account, PSID sid) {
+  BYTE named[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof named;
+  wchar_t domain[kMaxNameChars];
+  DWORD domainChars = kMaxNameChars;
+  SID_NAME_USE use;
+  return LookupAccountNameW(nullptr, account.c_str(), named, &sidSize, domain,
+                            &domainChars, &use) &&
+         EqualSid(named, sid);
+}
+
+}  // namespace
+
+RegistrationFacts ReadRegistrationFacts(
+    const std::vector<HostRegistration>& registrations) {
+  RegistrationFacts facts;
+  facts.elevated = RunIsElevated();
+  facts.version = GetExcelVersion();
+  for (const HostRegistration& registration : registrations) {
+    RegistrationFacts::View view;
+    view.view64 = registration.view64;
+    view.classId = registration.classId;
+    view.currentVersion = registration.currentVersion;
+    view.serverImage = registration.serverImage;
+    if (!registration.serverImage.empty()) {
+      view.fileError = FileError(registration.serverFile);
+      if (view.fileError == 0) view.bits = ProgramBits(registration.serverFile);
+    }
+    facts.views.push_back(view);
+  }
+  return facts;
+}
+
+DcomFacts ReadDcomFacts(const std::vector<HostRegistration>& registrations) {
+  DcomFacts facts;
+  facts.registered = !registrations.empty();
+  const HostRegistration* withAppId = nullptr;
+  for (const HostRegistration& registration : registrations)
+    if (withAppId == nullptr && !registration.appId.empty())
+      withAppId = &registration;
+  if (withAppId == nullptr) return facts;
+  // NOTE: read where the registration was read: an elevated run trusts the
+  // machine's classes only, as COM does.
+  const bool machineOnly = RunIsElevated();
+  const std::wstring subKey = L"AppID\\" + withAppId->appId;
+  facts.appIdKey = (machineOnly ? L"HKEY_LOCAL_MACHINE\\Software\\Classes\\"
+                                : L"HKEY_CLASSES_ROOT\\") +
+                   subKey;
+  ulvex::UniqueHkey key;
+  LSTATUS status = RegOpenKeyExW(
+      machineOnly ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT,
+      ((machineOnly ? L"Software\\Classes\\" : L"") + subKey).c_str(), 0,
+      KEY_QUERY_VALUE | (withAppId->view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
+      key.put());
+  DWORD type = REG_NONE;
+  if (status == ERROR_SUCCESS)
+    status =
+        ReadRegistryText(key.get(), L"RunAs", kMaxTextChars, facts.runAs, type);
+  facts.readError = static_cast<uint32_t>(status);
+  if (status != ERROR_SUCCESS) return facts;
+  std::vector<BYTE> user = OwnUser();
+  if (user.empty()) return facts;
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  facts.account = AccountName(sid);
+  facts.thisAccount = NamesAccount(facts.runAs, sid);
+  return facts;
+}

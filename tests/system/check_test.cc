@@ -1,0 +1,445 @@
+// The installation check as a user meets it: the real UlvexCheck.exe in a
+// throw-away install folder, run with a real command line, against the
+// stand-in host, the hand-off key and the user's run lock.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "tests/support/handoff_key.h"
+#include "tests/support/host_record.h"
+#include "tests/support/install_folder.h"
+#include "tests/support/registry_backup.h"
+#include "tests/support/run_program.h"
+#include "tests/support/standin_host.h"
+
+namespace {
+
+using ulvex_test::InstallFolder;
+using ulvex_test::Lines;
+using ulvex_test::Narrow;
+using ulvex_test::RunningChild;
+using ulvex_test::RunOptions;
+using ulvex_test::RunProgram;
+
+// The check bounds each call into the host at 60 s; a cold host start takes
+// about a second under Wine.
+constexpr DWORD kCheckLimitMs = 90000;
+constexpr DWORD kHostGoneMs = 1000;
+const char kReady[] =
+    "This installation is ready for an unattended Ulvex Task.";
+const char kSuccess[] = "QUIT - Task SUCCEEDED, process exit code 0";
+
+// One check's line as it starts: the status and the name in their columns.
+std::string Line(const std::string& status, const std::string& id,
+                 const std::string& found) {
+  std::string line = status;
+  line.resize(4, ' ');
+  std::string name = id;
+  name.resize(17, ' ');
+  return line + " " + name + " " + found;
+}
+
+bool HasLineStarting(const std::string& out, const std::string& start) {
+  return out.find("\n" + start) != std::string::npos;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The hand-off key, the stand-in's scenario and registration are put back
+// as they were after each test.
+class CheckTest : public testing::Test {
+ protected:
+  void TearDown() override {
+    ulvex_test::KillStandInHosts();
+    ulvex_test::UnregisterStandInHost();
+  }
+
+  ulvex_test::RegistryBackup keepHandoff_{HKEY_CURRENT_USER,
+                                          L"Software\\Quennet\\Ulvex"};
+};
+
+// An install folder with the check, the program, the product and the
+// add-in workbook (which the stand-in reads at its start).
+struct Installed {
+  explicit Installed(const std::string& script, bool workbook = true)
+      : folder(L"check") {
+    folder.AddCheck();
+    folder.AddProgram();
+    folder.AddProductExe();
+    if (workbook) folder.WriteFile(L"App\\Ulvex", script);
+    log = folder.File(L"host.log");
+    ulvex_test::SetStandInScenario(folder.File(L"App\\Ulvex"), log);
+  }
+  InstallFolder folder;
+  std::wstring log;
+};
+
+ulvex_test::ProgramRun RunCheck(const Installed& installed,
+                                const std::wstring& arguments,
+                                const wchar_t* timeLimit = nullptr) {
+  RunOptions options;
+  options.timeoutMs = kCheckLimitMs;
+  if (timeLimit != nullptr)
+    options.setEnv[L"ULVEX_TIME_LIMIT"] = timeLimit;
+  else
+    options.unsetEnv[L"ULVEX_TIME_LIMIT"] = true;
+  std::wstring line = installed.folder.QuotedCheck();
+  if (!arguments.empty()) line += L" " + arguments;
+  return RunProgram(line, options);
+}
+
+TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
+  const std::string notReady1 =
+      "This installation is not ready: 1 checks failed.";
+  const std::string notReady2 =
+      "This installation is not ready: 2 checks failed.";
+  const std::vector<std::string> allHostCalls = {"GET Hwnd",
+                                                 "GET Version",
+                                                 "GET Workbooks",
+                                                 "METHOD Add",
+                                                 "METHOD Close VT_BOOL 0",
+                                                 "METHOD Quit"};
+  const struct {
+    const char* name;
+    bool handoffKey;
+    bool registered;
+    bool workbook;
+    std::string script;
+    const wchar_t* timeLimit;
+    std::wstring arguments;
+    DWORD status;
+    std::vector<std::string> lines;  // each the start of a line
+    std::string last;
+    std::vector<std::string> hostCalls;  // in the stand-in's log
+    const wchar_t* runAs = nullptr;      // the class's DCOM identity; none
+  } rows[] = {
+      {"ready",
+       true,
+       true,
+       true,
+       "progress never played\n",
+       nullptr,
+       L"",
+       0,
+       {Line("ok", "install",
+             "UlvexCmdLine.exe, Ulvex_32.exe (version 2.3.7) "
+             "and App\\Ulvex in "),
+        Line("ok", "handoff-key",
+             "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex "
+             "exists"),
+        Line("ok", "host-registration", "Excel.Application"),
+        Line("ok", "dcom-identity", "the class has no AppID"),
+        Line("ok", "time-limit", "no limit"),
+        Line("ok", "run-lock", "the run lock "),
+        Line("ok", "leftover-host", "no Excel left running"),
+        Line("ok", "host-start", "Excel 16.0 started in "),
+        Line("ok", "workbook", "Workbooks.Add made a new workbook")},
+       kReady,
+       allHostCalls},
+      {"the hand-off key missing",
+       false,
+       true,
+       true,
+       "",
+       nullptr,
+       L"/nohost",
+       1,
+       {Line("FAIL", "handoff-key",
+             "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex does not exist for "
+             "this account"),
+        "     What to do: Set up Ulvex for the account that runs the task"},
+       notReady1,
+       {}},
+      {"the host's class not registered",
+       true,
+       false,
+       true,
+       "",
+       nullptr,
+       L"",
+       1,
+       {Line("FAIL", "host-registration",
+             "Excel.Application names no class in either registry view"),
+        Line("FAIL", "host-start",
+             "CLSIDFromProgID() failed:0x800401f3: Invalid class string "
+             "(CO_E_CLASSSTRING)")},
+       notReady2,
+       {}},
+      {"App\\Ulvex missing",
+       true,
+       true,
+       false,
+       "",
+       nullptr,
+       L"/nohost",
+       1,
+       {Line("FAIL", "install", "App\\Ulvex is missing in ")},
+       notReady1,
+       {}},
+      {"Add refused by the host",
+       true,
+       true,
+       true,
+       "fail Add\n",
+       nullptr,
+       L"",
+       1,
+       {Line("FAIL", "workbook",
+             "Workbooks.Add failed (0x80020009); Excel said (StandInHost): "
+             "Told to fail: Add"),
+        "     What to do: Open Excel by hand as the account that runs the "
+        "task"},
+       notReady1,
+       {"GET Hwnd", "GET Version", "GET Workbooks", "METHOD Add",
+        "METHOD Quit"}},
+      {"a time limit that is none",
+       true,
+       true,
+       true,
+       "",
+       L"1.5h",
+       L"/nohost",
+       1,
+       {Line("FAIL", "time-limit",
+             "ULVEX_TIME_LIMIT='1.5h' is not a valid time limit: give a whole "
+             "number of minutes, or a number followed by s, m or h (for "
+             "example 90, 45s or 2h).")},
+       notReady1,
+       {}},
+      {"the time limit ends a call that does not return",
+       true,
+       true,
+       true,
+       "slow Add 60000\n",
+       L"4s",
+       L"",
+       1,
+       {Line("ok", "time-limit", "4 seconds (ULVEX_TIME_LIMIT=4s)"),
+        Line("FAIL", "workbook",
+             "the time limit (ULVEX_TIME_LIMIT=4s) ran out during "
+             "Workbooks.Add; the Excel this check started has been ended")},
+       notReady1,
+       {"GET Hwnd", "GET Version", "GET Workbooks", "METHOD Add"}},
+      {"DCOM identity: the interactive user",
+       true,
+       true,
+       true,
+       "",
+       nullptr,
+       L"",
+       0,
+       {Line("warn", "dcom-identity", "RunAs in HKEY_"),
+        "     What to do: Unless the task runs as that account, choose \"The "
+        "launching user\""},
+       kReady,
+       allHostCalls,
+       L"Interactive User"},
+      {"/nohost starts nothing",
+       true,
+       true,
+       true,
+       "",
+       nullptr,
+       L"/nohost",
+       0,
+       {Line("ok", "run-lock", "the run lock ")},
+       kReady,
+       {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.handoffKey)
+      ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+    else
+      ASSERT_TRUE(ulvex_test::DeleteHandoffKey());
+    if (row.registered)
+      ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    else
+      ulvex_test::UnregisterStandInHost();
+    if (row.runAs != nullptr)
+      ASSERT_TRUE(ulvex_test::SetStandInRunAs(row.runAs));
+    Installed installed(row.script, row.workbook);
+    const auto commandLine = ulvex_test::ReadHandoffData(L"CommandLine");
+    const auto progress = ulvex_test::ReadHandoffData(L"Progress");
+
+    const auto run = RunCheck(installed, row.arguments, row.timeLimit);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.status) << out;
+    EXPECT_EQ(run.err, "");
+    for (const std::string& line : row.lines)
+      EXPECT_TRUE(HasLineStarting(out, line)) << line << "\n---\n" << out;
+    EXPECT_TRUE(EndsWith(out, "\n\n" + row.last + "\n")) << out;
+
+    // Each call into the host, in order; then the host is gone with the
+    // check, whichever way it ended.
+    const auto log = ulvex_test::ReadStandInLog(installed.log);
+    EXPECT_EQ(ulvex_test::StandInCalls(log), row.hostCalls);
+    if (row.hostCalls.empty()) EXPECT_TRUE(log.empty()) << log.size();
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+    // Nothing was created or written.
+    EXPECT_EQ(ulvex_test::HandoffKeyExists(), row.handoffKey);
+    EXPECT_EQ(ulvex_test::ReadHandoffData(L"CommandLine").data,
+              commandLine.data);
+    EXPECT_EQ(ulvex_test::ReadHandoffData(L"Progress").data, progress.data);
+    ulvex_test::KillStandInHosts();
+  }
+}
+
+// /json: one object that a JSON parser reads, with every check in order.
+TEST_F(CheckTest, JsonIsOneObjectWithEveryCheck) {
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("");
+  const struct {
+    const char* name;
+    bool handoffKey;
+    bool ready;
+    DWORD status;
+  } rows[] = {{"ready", true, true, 0}, {"no hand-off key", false, false, 1}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.handoffKey)
+      ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+    else
+      ASSERT_TRUE(ulvex_test::DeleteHandoffKey());
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    const auto run = RunCheck(installed, L"/json");
+    EXPECT_EQ(run.exitCode, row.status) << run.out;
+    // One line: the object.
+    ASSERT_TRUE(EndsWith(run.out, "}\r\n")) << run.out;
+    EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << run.out;
+    const auto report = nlohmann::json::parse(run.out, nullptr, false);
+    ASSERT_TRUE(report.is_object()) << run.out;
+    EXPECT_EQ(report["ready"], row.ready);
+    EXPECT_EQ(report["program"]["folder"], Narrow(installed.folder.path()));
+    EXPECT_EQ(report["program"]["version"], ULVEX_VERSION);
+    std::vector<std::string> ids;
+    for (const auto& check : report["checks"]) {
+      ids.push_back(check["id"]);
+      const std::string status = check["status"];
+      EXPECT_EQ(check["advice"].is_null(), status == "ok") << check.dump();
+      EXPECT_TRUE(check["found"].is_string()) << check.dump();
+      const bool failed = check["id"] == "handoff-key" && !row.handoffKey;
+      EXPECT_EQ(status, failed ? "fail" : "ok") << check.dump();
+    }
+    const std::vector<std::string> order = {
+        "install",    "handoff-key", "host-registration", "dcom-identity",
+        "desktop",    "time-limit",  "run-lock",          "leftover-host",
+        "host-start", "workbook"};
+    EXPECT_EQ(ids, order);
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+  }
+}
+
+// A run that is going on is left alone: the check says so, and the run
+// ends with its own add-in's success.
+TEST_F(CheckTest, ARunInProgressIsLeftAlone) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("progress Working\nsleep 4000\nprogress " +
+                      std::string(kSuccess) + "\n");
+  ulvex_test::ProgramRun check;
+  RunOptions options;
+  options.timeoutMs = kCheckLimitMs;
+  options.watch = [&](RunningChild& taskRun) {
+    if (taskRun.WaitForOutput("Working", 0, kCheckLimitMs))
+      check = RunCheck(installed, L"");
+  };
+  const auto run =
+      RunProgram(installed.folder.QuotedProgram() + L" /taskid=7", options);
+  const std::string out = Lines(run.out);
+  const std::string checkOut = Lines(check.out);
+  EXPECT_EQ(run.exitCode, 0u) << out;
+  EXPECT_TRUE(EndsWith(out, std::string(kSuccess) + "\n")) << out;
+  ASSERT_TRUE(check.started);
+  EXPECT_EQ(check.exitCode, 0u) << checkOut;
+  EXPECT_TRUE(HasLineStarting(
+      checkOut,
+      Line("warn", "run-lock", "a run of this user is going on: it holds")))
+      << checkOut;
+  EXPECT_TRUE(HasLineStarting(checkOut, Line("ok", "workbook", "")))
+      << checkOut;
+  EXPECT_TRUE(EndsWith(checkOut, std::string(kReady) + "\n")) << checkOut;
+}
+
+// A host that an earlier run left running is named, and left as it is:
+// the record stays and the process runs on.
+TEST_F(CheckTest, AHostLeftByAnEarlierRunIsNamedAndLeftAlone) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("");
+  const struct {
+    const char* name;
+    const wchar_t* program;
+    const wchar_t* arguments;
+    std::string line;
+  } rows[] = {
+      {"the registered host: the next run ends it", L"StandInHost.exe",
+       L"-Embedding", Line("warn", "leftover-host", "Excel (process ")},
+      {"another program: the next run leaves it", L"IdleProcess.exe", L"60000",
+       Line("ok", "leftover-host", "an earlier run's record names process ")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DWORD processId = 0;
+    const HANDLE planted =
+        ulvex_test::StartBuildProgram(row.program, row.arguments, &processId);
+    ASSERT_NE(planted, nullptr);
+    ASSERT_TRUE(ulvex_test::WriteHostRecord(
+        processId, ulvex_test::ProcessStartTime(planted),
+        ulvex_test::ProcessImage(planted)));
+    const auto run = RunCheck(installed, L"/nohost");
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 0u) << out;
+    EXPECT_TRUE(HasLineStarting(out, row.line)) << out;
+    EXPECT_EQ(ulvex_test::RecordedHostProcessId(), processId);
+    EXPECT_EQ(WaitForSingleObject(planted, 0),
+              static_cast<DWORD>(WAIT_TIMEOUT));
+    TerminateProcess(planted, 1);
+    WaitForSingleObject(planted, kHostGoneMs);
+    CloseHandle(planted);
+    ulvex_test::DeleteHostRecord();
+  }
+}
+
+// Switches: the help screen, and the option parser's errors with status 2.
+TEST_F(CheckTest, SwitchesAndTheirErrors) {
+  Installed installed("");
+  const struct {
+    std::wstring arguments;
+    DWORD status;
+    std::string out;  // stdout and stderr together, in order
+  } rows[] = {
+      {L"/x", 2,
+       "Unknown option 'x'\n\nUse /h to display the help of UlvexCheck.\n"},
+      {L"/json=yes", 2,
+       "Option '/json=yes' does not take a value\n\nUse /h to display the "
+       "help of UlvexCheck.\n"},
+      {L"/nohost extra", 2,
+       "Unknown option 'extra'\n\nUse /h to display the help of "
+       "UlvexCheck.\n"},
+      {L"/h", 0, "USAGE: UlvexCheck [options]"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.arguments));
+    RunOptions options;
+    options.errorsToOutput = true;
+    const auto run = RunProgram(
+        installed.folder.QuotedCheck() + L" " + row.arguments, options);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.status) << out;
+    if (row.status == 2)
+      EXPECT_EQ(out, row.out);
+    else
+      EXPECT_NE(out.find(row.out), std::string::npos) << out;
+  }
+}
+
+}  // namespace

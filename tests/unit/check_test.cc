@@ -1,0 +1,339 @@
+// The installation check's pure parts: its switches, the words for what
+// each check found, the report's lines and its JSON object.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "check/check_options.h"
+#include "check/check_report.h"
+#include "check/verdicts.h"
+
+namespace {
+
+std::string parseMessages;
+
+void KeepMessage(option::MessageStream, const char* text) {
+  parseMessages += text;
+}
+
+TEST(CheckOptionsTest, SwitchesAndWhatIsRefused) {
+  const struct {
+    std::vector<const char*> arguments;
+    bool failed, help, json, noHost;
+    const char* message;
+  } rows[] = {
+      {{}, false, false, false, false, ""},
+      {{"/json"}, false, false, true, false, ""},
+      {{"-jso", "/n"}, false, false, true, true, ""},
+      {{"/nohost", "/json", "/h"}, false, true, true, true, ""},
+      {{"/x"}, true, false, false, false, "Unknown option 'x'\n"},
+      {{"/json=1"},
+       true,
+       false,
+       true,
+       false,
+       "Option '/json=1' does not take a value\n"},
+      {{"/json", "later"},
+       true,
+       false,
+       true,
+       false,
+       "Unknown option 'later'\n"},
+  };
+  option::SetMessageWriter(KeepMessage);
+  for (const auto& row : rows) {
+    parseMessages.clear();
+    std::vector<const char*> elements = row.arguments;
+    const check::CheckSwitches switches =
+        check::ParseCheckSwitches(static_cast<int32_t>(elements.size()),
+                                  elements.empty() ? nullptr : elements.data());
+    const std::string name = elements.empty() ? "(none)" : elements[0];
+    EXPECT_EQ(switches.failed, row.failed) << name;
+    if (!row.failed) {
+      EXPECT_EQ(switches.help, row.help) << name;
+      EXPECT_EQ(switches.json, row.json) << name;
+      EXPECT_EQ(switches.noHost, row.noHost) << name;
+    }
+    EXPECT_EQ(parseMessages, row.message) << name;
+  }
+  option::SetMessageWriter(nullptr);
+}
+
+TEST(CheckReportTest, LinesAndTheVerdict) {
+  const CheckResult ok = {"run-lock", CheckStatus::Ok, "free", ""};
+  const CheckResult warn = {"dcom-identity", CheckStatus::Warn, "other",
+                            "choose it"};
+  const CheckResult fail = {"host-registration", CheckStatus::Fail, "none",
+                            "install it"};
+  EXPECT_EQ(ResultLines(ok), "ok   run-lock          free\n");
+  EXPECT_EQ(ResultLines(warn),
+            "warn dcom-identity     other\n     What to do: choose it\n");
+  EXPECT_EQ(ResultLines(fail),
+            "FAIL host-registration none\n     What to do: install it\n");
+  EXPECT_EQ(SummaryLine({ok, warn}),
+            "This installation is ready for an unattended Ulvex Task.\n");
+  EXPECT_EQ(SummaryLine({fail, ok, fail}),
+            "This installation is not ready: 2 checks failed.\n");
+
+  // The lines come as the checks do; the end, and an end that cannot wait.
+  CheckReport report(false, {"1.0.0", "C:\\Ulvex"});
+  EXPECT_EQ(report.Begin(),
+            "UlvexCheck 1.0.0: the Ulvex installation in C:\\Ulvex\n\n");
+  EXPECT_EQ(report.Add(warn), ResultLines(warn));
+  EXPECT_EQ(report.EndWith(fail),
+            ResultLines(fail) +
+                "\nThis installation is not ready: 1 checks failed.\n");
+  EXPECT_EQ(report.Status(), 0);
+  EXPECT_EQ(report.End(),
+            "\nThis installation is ready for an unattended Ulvex Task.\n");
+  CheckReport json(true, {"1.0.0", "C:\\Ulvex"});
+  EXPECT_EQ(json.Begin(), "");
+  EXPECT_EQ(json.Add(fail), "");
+  EXPECT_EQ(json.Status(), 1);
+}
+
+TEST(CheckReportTest, JsonIsAsciiAndReadsBackWhole) {
+  const std::wstring folder = L"C:\\Ulvex \u00e9\U0001F600";
+  const std::vector<CheckResult> results = {
+      {"install", CheckStatus::Ok, Utf8(folder), ""},
+      {"run-lock", CheckStatus::Warn, "held \"now\"\t", "wait"},
+      {"workbook", CheckStatus::Fail, Utf8(std::wstring(1, 0xD800) + L"x"),
+       "fix"},
+  };
+  const std::string text = ReportJson(results, {"1.0.0", Utf8(folder)});
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  for (char c : text) EXPECT_GT(static_cast<unsigned char>(c), 0) << text;
+  for (char c : text) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << text;
+  const auto read = nlohmann::json::parse(text, nullptr, false);
+  ASSERT_TRUE(read.is_object()) << text;
+  EXPECT_EQ(read["ready"], false);
+  EXPECT_EQ(read["program"]["version"], "1.0.0");
+  EXPECT_EQ(read["program"]["folder"], Utf8(folder));
+  ASSERT_EQ(read["checks"].size(), 3u);
+  EXPECT_EQ(read["checks"][0]["status"], "ok");
+  EXPECT_TRUE(read["checks"][0]["advice"].is_null());
+  EXPECT_EQ(read["checks"][1]["status"], "warn");
+  EXPECT_EQ(read["checks"][1]["found"], "held \"now\"\t");
+  EXPECT_EQ(read["checks"][2]["status"], "fail");
+  // An unpaired surrogate is no character: U+FFFD stands for it.
+  EXPECT_EQ(read["checks"][2]["found"], "\xEF\xBF\xBDx");
+  EXPECT_EQ(read["checks"][2]["advice"], "fix");
+}
+
+// Each row: a check's result, its status and how its found text begins.
+struct VerdictRow {
+  const char* name;
+  CheckResult result;
+  CheckStatus status;
+  std::string found;
+};
+
+void ExpectRows(const std::vector<VerdictRow>& rows) {
+  for (const VerdictRow& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(row.result.status, row.status);
+    EXPECT_EQ(row.result.found.compare(0, row.found.size(), row.found), 0)
+        << row.result.found;
+    // Every warning and failure says what to do; nothing else does.
+    EXPECT_EQ(row.result.advice.empty(), row.status == CheckStatus::Ok)
+        << row.result.advice;
+  }
+}
+
+TEST(VerdictsTest, FilesKeysLimitsAndTheLock) {
+  InstallFacts install;
+  install.folder = L"C:\\Ulvex";
+  install.product.major = 2;
+  install.product.minor = 3;
+  install.product.build = 7;
+  InstallFacts broken = install;
+  broken.workbookError = 5;
+  broken.product.failure = VersionFailure::SizeQuery;
+  broken.product.error = 1812;
+  TimeLimit unset, valid, invalid;
+  valid.setting = TimeLimitSetting::Valid;
+  valid.seconds = 7200;
+  valid.text = L"2h";
+  invalid.setting = TimeLimitSetting::Invalid;
+  invalid.text = L"soon";
+  LockProbe free, held, later, refused;
+  free.state = LockState::Free;
+  held.state = LockState::Held;
+  later.state = LockState::WillBeCreated;
+  later.lockFile = L"C:\\L\\Quennet\\UlvexCmdLine\\run.lock";
+  later.folder = L"C:\\L";
+  refused.lockFile = later.lockFile;
+  refused.folder = later.lockFile;
+  refused.error = 32;
+  ExpectRows({
+      {"installed", JudgeInstall(install), CheckStatus::Ok,
+       "UlvexCmdLine.exe, Ulvex_32.exe (version 2.3.7) and App\\Ulvex in "
+       "C:\\Ulvex"},
+      {"no version, workbook unreadable", JudgeInstall(broken),
+       CheckStatus::Fail,
+       "Ulvex_32.exe has no version information (error 1812); App\\Ulvex "
+       "cannot be read (error 5: access denied) in C:\\Ulvex"},
+      {"key", JudgeHandoffKey(0), CheckStatus::Ok,
+       "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex exists"},
+      {"no key", JudgeHandoffKey(2), CheckStatus::Fail,
+       "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex does not exist"},
+      {"key refused", JudgeHandoffKey(5), CheckStatus::Fail,
+       "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex cannot be opened for "
+       "setting values (error 5: access denied)"},
+      {"no limit", JudgeTimeLimit(unset), CheckStatus::Ok, "no limit"},
+      {"a limit", JudgeTimeLimit(valid), CheckStatus::Ok,
+       "2 hours (ULVEX_TIME_LIMIT=2h)"},
+      {"no limit at all", JudgeTimeLimit(invalid), CheckStatus::Fail,
+       "ULVEX_TIME_LIMIT='soon' is not a valid time limit"},
+      {"lock free", JudgeRunLock(free), CheckStatus::Ok, "the run lock "},
+      {"lock held", JudgeRunLock(held), CheckStatus::Warn,
+       "a run of this user is going on"},
+      {"lock to come", JudgeRunLock(later), CheckStatus::Ok,
+       "the run lock C:\\L\\Quennet\\UlvexCmdLine\\run.lock does not exist "
+       "yet; the first run creates it (and any folder missing on its way) in "
+       "C:\\L,"},
+      {"lock refused", JudgeRunLock(refused), CheckStatus::Fail,
+       "the run lock C:\\L\\Quennet\\UlvexCmdLine\\run.lock cannot be opened "
+       "or created at"},
+  });
+}
+
+TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
+  RegistrationFacts none, working, halfBroken;
+  RegistrationFacts::View view32;
+  view32.classId = L"{C}";
+  view32.currentVersion = L"Excel.Application.16";
+  view32.serverImage = L"C:\\X\\EXCEL.EXE";
+  view32.bits = 32;
+  RegistrationFacts::View view64 = view32;
+  view64.view64 = true;
+  view64.serverImage.clear();
+  working.views = {view32, view64};
+  working.version = L"16";
+  halfBroken.views = {view32, view32};
+  halfBroken.views[1].view64 = true;
+  halfBroken.views[1].fileError = 2;
+  halfBroken.version = L"12";
+  DcomFacts unregistered, noRunAs, interactive, mine, other;
+  noRunAs.registered = interactive.registered = mine.registered = true;
+  other.registered = true;
+  noRunAs.appIdKey = interactive.appIdKey = L"HKEY_CLASSES_ROOT\\AppID\\{A}";
+  mine.appIdKey = other.appIdKey = noRunAs.appIdKey;
+  noRunAs.readError = 2;
+  interactive.runAs = L"interactive user";
+  mine.runAs = L"PC\\ann";
+  mine.thisAccount = true;
+  other.runAs = L"PC\\bob";
+  other.account = L"PC\\ann";
+  DesktopFinding interactiveDesktop, missing;
+  interactiveDesktop.session = {true, 1, true, true};
+  missing.interactive = false;
+  missing.folders = {{L"C:\\P\\Desktop", true}};
+  missing.advice = L"create the folder C:\\P\\Desktop";
+  LeftoverFacts leftover;
+  leftover.state = LeftoverFacts::Ended;
+  leftover.processId = 42;
+  LeftoverFacts ofTheRun = leftover;
+  ofTheRun.runInProgress = true;
+  LeftoverFacts holds = leftover;
+  holds.state = LeftoverFacts::Holds;
+  holds.reason = "it runs in another session";
+  ExpectRows({
+      {"not registered", JudgeRegistration(none), CheckStatus::Fail,
+       "Excel.Application names no class in either registry view"},
+      {"a 32-bit host", JudgeRegistration(working), CheckStatus::Ok,
+       "Excel.Application: version 16, so a run sets FileValidation and the "
+       "Office options; 32-bit view: class {C} (CurVer "
+       "Excel.Application.16), LocalServer32 C:\\X\\EXCEL.EXE (32-bit); "
+       "64-bit view: class {C} (CurVer Excel.Application.16), no "
+       "LocalServer32 program in this view"},
+      {"one view's program missing", JudgeRegistration(halfBroken),
+       CheckStatus::Warn,
+       "Excel.Application: version 12, so a run sets the Office options but "
+       "not FileValidation"},
+      {"no class", JudgeDcomIdentity(unregistered), CheckStatus::Ok,
+       "no class registered"},
+      {"no RunAs", JudgeDcomIdentity(noRunAs), CheckStatus::Ok,
+       "no RunAs in HKEY_CLASSES_ROOT\\AppID\\{A}"},
+      {"interactive user", JudgeDcomIdentity(interactive), CheckStatus::Warn,
+       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} is \"Interactive User\""},
+      {"this account", JudgeDcomIdentity(mine), CheckStatus::Ok,
+       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} names this account"},
+      {"another account", JudgeDcomIdentity(other), CheckStatus::Warn,
+       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} names the account PC\\bob, not "
+       "this account (PC\\ann)"},
+      {"a desktop", JudgeDesktop(interactiveDesktop), CheckStatus::Ok,
+       "this session (1) has an interactive desktop"},
+      {"no desktop, no Desktop folder", JudgeDesktop(missing),
+       CheckStatus::Fail, "no interactive desktop"},
+      {"a leftover host", JudgeLeftoverHost(leftover), CheckStatus::Warn,
+       "Excel (process 42), left running by an earlier run"},
+      {"the host of the run going on", JudgeLeftoverHost(ofTheRun),
+       CheckStatus::Ok, "the record names Excel (process 42) of the run"},
+      {"a host the next run may not end", JudgeLeftoverHost(holds),
+       CheckStatus::Fail,
+       "Excel (process 42), left running by an earlier run of this user, "
+       "still runs (it runs in another session)"},
+  });
+  // The run's own advice, as the run prints it.
+  EXPECT_EQ(JudgeDesktop(missing).advice, "create the folder C:\\P\\Desktop");
+}
+
+TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
+  HostStartFacts unknown, notCreated, tied, watched;
+  unknown.outcome = HostStartFacts::ClassUnknown;
+  unknown.status = 0x800401F3u;
+  unknown.words = L"Invalid class string (CO_E_CLASSSTRING): install it.";
+  notCreated.outcome = HostStartFacts::NotCreated;
+  notCreated.status = 0x80080005u;
+  tied.version = L"16.0";
+  tied.elapsedMs = 1234;
+  tied.window = 0x10044;
+  tied.processId = 7;
+  tied.tied = true;
+  watched = tied;
+  watched.tied = false;
+  watched.notHostReason = "its program is not the registered Excel";
+  WorkbookFacts done, refused, silent;
+  refused.failedCall = "Workbooks.Add";
+  refused.status = 0x80020009u;
+  refused.hostSaid = L"Excel said (StandInHost): Told to fail: Add";
+  refused.words = L"Exception occurred";
+  silent = refused;
+  silent.hostSaid.clear();
+  silent.lacksDesktop = true;
+  ExpectRows({
+      {"no class", JudgeHostStart(unknown), CheckStatus::Fail,
+       "CLSIDFromProgID() failed:0x800401f3: Invalid class string "
+       "(CO_E_CLASSSTRING): install it."},
+      {"not created", JudgeHostStart(notCreated), CheckStatus::Fail,
+       "Excel not registered properly: 0x80080005"},
+      {"started", JudgeHostStart(tied), CheckStatus::Ok,
+       "Excel 16.0 started in 1.23 s, window 0x10044 of process 7, tied to "
+       "this check"},
+      {"another process's window", JudgeHostStart(watched), CheckStatus::Warn,
+       "Excel 16.0 started in 1.23 s, window 0x10044 of process 7, but it "
+       "could not be tied to this check (its program is not the registered "
+       "Excel)"},
+      {"made and closed", JudgeWorkbook(done), CheckStatus::Ok,
+       "Workbooks.Add made a new workbook"},
+      {"Add refused", JudgeWorkbook(refused), CheckStatus::Fail,
+       "Workbooks.Add failed (0x80020009); Excel said (StandInHost): Told to "
+       "fail: Add"},
+      {"Add refused in silence", JudgeWorkbook(silent), CheckStatus::Fail,
+       "Workbooks.Add failed (0x80020009): Exception occurred"},
+      {"no answer", JudgeNoAnswer("workbook", "Close", L""), CheckStatus::Fail,
+       "Excel did not answer Close within 60 s"},
+      {"out of time", JudgeNoAnswer("workbook", "Close", L"5m"),
+       CheckStatus::Fail,
+       "the time limit (ULVEX_TIME_LIMIT=5m) ran out during Close"},
+  });
+  // Without a desktop the advice points at the Desktop folder.
+  EXPECT_NE(JudgeWorkbook(silent).advice.find("Desktop folder"),
+            std::string::npos);
+}
+
+}  // namespace
