@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -31,28 +30,12 @@
 namespace {
 
 constexpr int kExitSwitchError = 2;
-constexpr int kExitFailed = 1;
-constexpr int kDefaultColumns = 80;
-
-void OutOfMemory() {
-  fflush(stdout);
-  fputs("Out of memory\n", stdout);
-  fflush(stdout);
-  std::_Exit(kExitFailed);
-}
-
-using FwriteFunction = size_t (*)(const void*, size_t, size_t, FILE*);
-
 void PrintHelp() {
   fputs(
       "\nUlvexia (Ulvex) - Installation Check\n"
       "Copyright (C) Quennet. All rights reserved.\n\n",
       stdout);
-  const char* columns = getenv("COLUMNS");
-  option::PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*> writer(
-      &fwrite, stdout);
-  option::writeUsage(writer, check::CheckOptionTable,
-                     columns != nullptr ? atoi(columns) : kDefaultColumns);
+  option::printUsage(check::CheckOptionTable);
   fflush(stdout);
 }
 
@@ -116,7 +99,7 @@ int RunChecks(bool json, bool noHost) {
 
 int main() {
   RestrictDllSearchToSystemFolder();
-  std::set_new_handler(OutOfMemory);
+  EndOnOutOfMemory();
   option::SetMessageWriter(WriteParseMessage);
   // The texts live until the process ends: the parse results point into
   // them.

@@ -1,5 +1,7 @@
 #include "option/usage.h"
 
+#include <cstdlib>
+
 namespace option {
 
 namespace {
@@ -393,6 +395,15 @@ void writeUsage(PrintUsageImplementation::IStringWriter& writer,
 void writeUsage(PrintUsageImplementation::IStringWriter& writer,
                 int32_t columns) {
   writeUsage(writer, OptionTable, columns);
+}
+
+void printUsage(const OptionSpec* table) {
+  // The C runtime's fwrite, named without its calling-convention attribute.
+  using FwriteFunction = size_t (*)(const void*, size_t, size_t, FILE*);
+  PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*> writer(&fwrite,
+                                                                       stdout);
+  const char* columns = getenv("COLUMNS");
+  writeUsage(writer, table, columns != nullptr ? atoi(columns) : kDefaultWidth);
 }
 
 bool isDoubleWidth(uint32_t codePoint) {

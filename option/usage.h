@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 
 #include "option/option_table.h"
 
@@ -113,6 +113,10 @@ void writeUsage(PrintUsageImplementation::IStringWriter& writer,
 /// The usage text of OptionTable.
 void writeUsage(PrintUsageImplementation::IStringWriter& writer,
                 int32_t columns);
+
+/// The usage text of table on standard output, at the width in the
+/// environment variable COLUMNS (read as atoi reads it; 80 when unset).
+void printUsage(const OptionSpec* table);
 
 /// Whether a code point takes two screen columns.
 bool isDoubleWidth(uint32_t codePoint);

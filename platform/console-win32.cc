@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
+#include <new>
 #include <string>
 
 #include "platform/console.h"
@@ -143,6 +145,15 @@ void PrintWide(const wchar_t* format, ...) {
 }
 
 void FlushOutput() { fflush(stdout); }
+
+void EndOnOutOfMemory() {
+  std::set_new_handler([] {
+    fflush(stdout);
+    fputs("Out of memory\n", stdout);
+    fflush(stdout);
+    std::_Exit(1);
+  });
+}
 
 bool HasConsoleInput() {
   DWORD mode = 0;

@@ -31,3 +31,8 @@ bool HasConsoleInput();
 /// Waits for one key press, unbuffered and unechoed; returns at once when
 /// there is no console to read one from.
 void WaitForKeyPress();
+
+/// Makes exhausted memory end the program in order: "Out of memory" on
+/// standard output, after what was buffered, and status 1, rather than an
+/// abort. Nothing in either program handles it on its own.
+void EndOnOutOfMemory();

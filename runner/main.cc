@@ -2,7 +2,6 @@
 // add-in's final report into the exit status.
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -31,31 +30,6 @@ namespace {
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
-constexpr int kDefaultColumns = 80;
-
-// Nothing in the run handles exhausted memory on its own: stop in order,
-// with the failure status, rather than abort.
-void OutOfMemory() {
-  fflush(stdout);
-  fputs("Out of memory\n", stdout);
-  fflush(stdout);
-  std::_Exit(kExitFailure);
-}
-
-// The C runtime's fwrite, named without its calling-convention attribute.
-using FwriteFunction = size_t (*)(const void*, size_t, size_t, FILE*);
-
-int UsageColumns() {
-  const char* columns = getenv("COLUMNS");
-  return columns != nullptr ? atoi(columns) : kDefaultColumns;
-}
-
-void PrintUsage() {
-  option::PrintUsageImplementation::StreamWriter<FwriteFunction, FILE*> writer(
-      &fwrite, stdout);
-  option::writeUsage(writer, UsageColumns());
-}
-
 void PrintParseHints() {
   printf(
       "%sUse /h parameter to display Ulvex command line help.%s"
@@ -104,7 +78,7 @@ int Run() {
   PrintBanner();
 
   if (SlotPresent(slots, option::SlotHelp) || count == 0) {
-    PrintUsage();
+    option::printUsage(option::OptionTable);
     if (count == 0) {
       printf("Press any key to exit...\n");
       FlushOutput();
@@ -217,6 +191,6 @@ int main() {
   RestrictDllSearchToSystemFolder();
   InstallInterruptHandler();
   SetBeforeNoObjectExit([] { StopWatchThreads(); });
-  std::set_new_handler(OutOfMemory);
+  EndOnOutOfMemory();
   return EndRun(Run());
 }

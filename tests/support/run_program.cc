@@ -239,6 +239,17 @@ std::wstring BinFolder() {
   return cut == std::wstring::npos ? std::wstring(L".") : folder.substr(0, cut);
 }
 
+ProgramRun RunChildTest(const char* childVariable, const wchar_t* filter,
+                        RunOptions options) {
+  options.setEnv[Widen(childVariable)] = L"1";
+  wchar_t self[MAX_PATH * 4] = {};
+  GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+  return RunProgram(L"\"" + std::wstring(self) +
+                        L"\" --gtest_also_run_disabled_tests --gtest_filter=" +
+                        filter,
+                    options);
+}
+
 std::wstring QuotedProgramPath() {
   return L"\"" + BinFolder() + L"\\UlvexCmdLine.exe\"";
 }

@@ -90,6 +90,12 @@ struct ConsoleRun {
 /// being NUL, and reads back what the console shows.
 ConsoleRun RunInConsole(const std::wstring& commandLine, DWORD timeoutMs);
 
+/// Runs the disabled test `filter` of this very test program in a child
+/// process, with the variable childVariable set (the child test skips
+/// itself without it): for a test whose subject ends its process.
+ProgramRun RunChildTest(const char* childVariable, const wchar_t* filter,
+                        RunOptions options = RunOptions());
+
 /// The folder that holds the running test program (and the build's .exe
 /// files).
 std::wstring BinFolder();

@@ -358,15 +358,8 @@ TEST(AutoWrapChildTest, DISABLED_NullObject) {
 }
 
 TEST(AutoWrapTest, NullObjectEndsTheProcessWithStatus1) {
-  ulvex_test::RunOptions options;
-  options.setEnv[ulvex_test::Widen(kChildVariable)] = L"1";
-  wchar_t self[MAX_PATH * 4] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-  const auto run = ulvex_test::RunProgram(
-      L"\"" + std::wstring(self) +
-          L"\" --gtest_also_run_disabled_tests"
-          L" --gtest_filter=AutoWrapChildTest.DISABLED_NullObject",
-      options);
+  const auto run = ulvex_test::RunChildTest(
+      kChildVariable, L"AutoWrapChildTest.DISABLED_NullObject");
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1u);

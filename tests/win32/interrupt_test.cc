@@ -99,15 +99,9 @@ TEST(InterruptChildTest, DISABLED_TwoInterruptionsWhileTheEndingStalls) {
 
 TEST(InterruptTest, TwoInterruptionsAtOncePrintOneEnding) {
   const std::string ended = "Excel, which this run started, has been ended.\n";
-  ulvex_test::RunOptions options;
-  options.setEnv[ulvex_test::Widen(kChildVariable)] = L"1";
-  wchar_t self[MAX_PATH * 4] = {};
-  GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
-  const auto run = ulvex_test::RunProgram(
-      L"\"" + std::wstring(self) +
-          L"\" --gtest_also_run_disabled_tests --gtest_filter="
-          L"InterruptChildTest.DISABLED_TwoInterruptionsWhileTheEndingStalls",
-      options);
+  const auto run = ulvex_test::RunChildTest(
+      kChildVariable,
+      L"InterruptChildTest.DISABLED_TwoInterruptionsWhileTheEndingStalls");
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1u);
