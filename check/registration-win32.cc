@@ -5,12 +5,10 @@
 
 #include "check/registration.h"
 #include "host/excel_version.h"
-#include "host/registry_read.h"
 #include "platform/win_resource.h"
 
 namespace {
 
-constexpr DWORD kMaxTextChars = 32768;
 constexpr DWORD kMaxNameChars = 256;
 
 // 0 when path names a file, otherwise why not.
@@ -98,25 +96,10 @@ DcomFacts ReadDcomFacts(const std::vector<HostRegistration>& registrations) {
     if (withAppId == nullptr && !registration.appId.empty())
       withAppId = &registration;
   if (withAppId == nullptr) return facts;
-  // NOTE: read where the registration was read: an elevated run trusts the
-  // machine's classes only, as COM does.
-  const bool machineOnly = RunIsElevated();
-  const std::wstring subKey = L"AppID\\" + withAppId->appId;
-  facts.appIdKey = (machineOnly ? L"HKEY_LOCAL_MACHINE\\Software\\Classes\\"
-                                : L"HKEY_CLASSES_ROOT\\") +
-                   subKey;
-  ulvex::UniqueHkey key;
-  LSTATUS status = RegOpenKeyExW(
-      machineOnly ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT,
-      ((machineOnly ? L"Software\\Classes\\" : L"") + subKey).c_str(), 0,
-      KEY_QUERY_VALUE | (withAppId->view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
-      key.put());
-  DWORD type = REG_NONE;
-  if (status == ERROR_SUCCESS)
-    status =
-        ReadRegistryText(key.get(), L"RunAs", kMaxTextChars, facts.runAs, type);
-  facts.readError = static_cast<uint32_t>(status);
-  if (status != ERROR_SUCCESS) return facts;
+  facts.appIdKey = withAppId->appIdKey;
+  facts.runAs = withAppId->runAs;
+  facts.readError = static_cast<uint32_t>(withAppId->runAsStatus);
+  if (facts.readError != 0) return facts;
   std::vector<BYTE> user = OwnUser();
   if (user.empty()) return facts;
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;

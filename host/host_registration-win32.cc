@@ -24,23 +24,27 @@ struct ClassesView {
   bool view64;
 };
 
-// The text value name (null: the default) of subKey, as stored; false when
-// it is missing, empty or not text.
-bool ReadClassText(const ClassesView& classes, const std::wstring& subKey,
-                   const wchar_t* name, std::wstring& text, DWORD& type) {
+// The text value name (null: the default) of subKey, as stored; the
+// status of opening the key or reading the value.
+LSTATUS ReadClassValue(const ClassesView& classes, const std::wstring& subKey,
+                       const wchar_t* name, std::wstring& text, DWORD& type) {
   text.clear();
   ulvex::UniqueHkey key;
-  if (RegOpenKeyExW(classes.root, (classes.prefix + subKey).c_str(), 0,
-                    KEY_QUERY_VALUE |
-                        (classes.view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
-                    key.put()) != ERROR_SUCCESS)
-    return false;
-  if (ReadRegistryText(key.get(), name, kMaxTextChars, text, type) !=
-      ERROR_SUCCESS) {
-    text.clear();
-    return false;
-  }
-  return !text.empty();
+  LSTATUS status = RegOpenKeyExW(
+      classes.root, (classes.prefix + subKey).c_str(), 0,
+      KEY_QUERY_VALUE | (classes.view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
+      key.put());
+  if (status == ERROR_SUCCESS)
+    status = ReadRegistryText(key.get(), name, kMaxTextChars, text, type);
+  if (status != ERROR_SUCCESS) text.clear();
+  return status;
+}
+
+// The same; false when the value is missing, empty or not text.
+bool ReadClassText(const ClassesView& classes, const std::wstring& subKey,
+                   const wchar_t* name, std::wstring& text, DWORD& type) {
+  return ReadClassValue(classes, subKey, name, text, type) == ERROR_SUCCESS &&
+         !text.empty();
 }
 
 bool ReadClassName(const ClassesView& classes, const std::wstring& subKey,
@@ -104,7 +108,16 @@ bool ReadRegistration(const ClassesView& classes, HostRegistration& found) {
                       found.classId)))
     return false;
   const std::wstring classKey = L"CLSID\\" + found.classId;
-  ReadClassName(classes, classKey, L"AppID", found.appId);
+  if (ReadClassName(classes, classKey, L"AppID", found.appId)) {
+    const std::wstring appIdKey = L"AppID\\" + found.appId;
+    found.appIdKey = std::wstring(classes.root == HKEY_LOCAL_MACHINE
+                                      ? L"HKEY_LOCAL_MACHINE\\"
+                                      : L"HKEY_CLASSES_ROOT\\") +
+                     classes.prefix + appIdKey;
+    DWORD type = REG_NONE;
+    found.runAsStatus =
+        ReadClassValue(classes, appIdKey, L"RunAs", found.runAs, type);
+  }
   const std::wstring server = classKey + L"\\LocalServer32";
   // "ServerExecutable" is what COM passes to CreateProcess as the program;
   // without it, the command line's program.

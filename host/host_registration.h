@@ -24,6 +24,13 @@ struct HostRegistration {
   /// The class's "AppID" value (whose key holds its DCOM identity); empty
   /// when none.
   std::wstring appId;
+  /// Where the AppID's key was read, for people
+  /// ("HKEY_CLASSES_ROOT\AppID\{...}"); empty when there is no AppID.
+  std::wstring appIdKey;
+  /// The AppID's "RunAs" (its DCOM identity) and the status of reading it
+  /// (ERROR_FILE_NOT_FOUND when the key or the value is missing).
+  std::wstring runAs;
+  long runAsStatus = 2;  // ERROR_FILE_NOT_FOUND
 };
 
 /// 32-bit view first, then 64-bit (on 64-bit Windows only); a view
