@@ -7,6 +7,7 @@
 // Needs <windows.h> first.
 #include <objbase.h>
 
+#include <atomic>
 #include <string>
 
 #include "tests/standin_host/call_log.h"
@@ -22,6 +23,25 @@ using standin::State;
 constexpr DWORD kAddInJoinMs = 5000;
 // The status of a host that the script tells to fail hard.
 constexpr UINT kCrashExitCode = 3;
+// How long the way out may take: joining the add-in, revoking the class,
+// leaving COM. Past it the host ends at once (see ExitWatchdog).
+constexpr DWORD kExitBoundMs = 8000;
+// The status of a host whose way out stalled.
+constexpr UINT kStalledExitCode = 4;
+
+// The step of the way out that runs now, for the log of a stalled one.
+std::atomic<const char*> exitStep{"join"};
+
+// A host asked to end must end, as a real one does. NOTE: under Wine,
+// leaving COM can wait for a call from the client that arrives just then
+// (its release, racing a "quit" step) and that the apartment, no longer
+// served, never dispatches; the log names the step that stalled.
+DWORD WINAPI ExitWatchdog(void*) {
+  Sleep(kExitBoundMs);
+  LogLine(std::string("EXIT-STALLED ") + exitStep.load());
+  TerminateProcess(GetCurrentProcess(), kStalledExitCode);
+  return 0;
+}
 
 std::wstring ReadScenarioText(const wchar_t* name) {
   wchar_t buffer[MAX_PATH * 4] = {};
@@ -184,13 +204,18 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Revoke first, so that no new client reaches a host on its way out;
   // leaving COM disconnects the objects a client may still hold.
   state.exiting = true;
+  HANDLE watchdog = CreateThread(nullptr, 0, ExitWatchdog, nullptr, 0, nullptr);
+  if (watchdog != nullptr) CloseHandle(watchdog);
   SetEvent(state.stop);
   if (state.addInThread != nullptr) {
     WaitForSingleObject(state.addInThread, kAddInJoinMs);
     CloseHandle(state.addInThread);
   }
+  exitStep = "revoke";
   CoRevokeClassObject(cookie);
+  exitStep = "uninitialize";
   CoUninitialize();
+  exitStep = "end";
   LogLine(std::string("EXIT ") + reason);
   CloseHandle(quit);
   return 0;

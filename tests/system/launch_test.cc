@@ -779,12 +779,13 @@ TEST(LaunchTest, HostScenarios) {
     EXPECT_EQ(ulvex_test::HostRecordExists(), hostLeftRunning);
     ulvex_test::DeleteHostRecord();
 
-    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostExitMs));
+    const bool hostEnded = ulvex_test::WaitForStandInExit(kHostExitMs);
+    const std::vector<std::string> hostLog = ulvex_test::ReadStandInLog(log);
+    EXPECT_TRUE(hostEnded) << testing::PrintToString(hostLog);
     std::vector<std::string> expected = scenario.calls;
     for (std::string& call : expected)
       if (call == kOpen) call = "METHOD Open VT_BSTR " + Narrow(workbook);
-    EXPECT_EQ(ulvex_test::StandInCalls(ulvex_test::ReadStandInLog(log)),
-              expected);
+    EXPECT_EQ(ulvex_test::StandInCalls(hostLog), expected);
 
     // The add-in workbook is made read-only before it is opened; a
     // read-only StackTrace.txt is made writable for the add-in's trace.
