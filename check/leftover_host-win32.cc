@@ -1,7 +1,7 @@
 #include <string>
 
 #include "check/leftover_host.h"
-#include "host/host_record.h"
+#include "ownership/host_record.h"
 
 LeftoverFacts ReadLeftoverFacts(bool runInProgress) {
   const LeftoverHost leftover = LookForLeftoverHost();

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "check/verdicts.h"
-#include "host/host_registration.h"
+#include "ownership/host_registration.h"
 
 /// What each view registers, whether its program is there and its kind
 /// (32- or 64-bit), and the version a run acts on.

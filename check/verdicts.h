@@ -9,7 +9,7 @@
 
 #include "check/check_report.h"
 #include "handoff/lock_probe.h"
-#include "host/desktop_check.h"
+#include "diagnosis/desktop_check.h"
 #include "platform/product_version.h"
 #include "platform/time_limit.h"
 
@@ -93,7 +93,7 @@ CheckResult JudgeLeftoverHost(const LeftoverFacts& facts);
 struct HostStartFacts {
   enum Outcome { Started, ClassUnknown, NotCreated } outcome = Started;
   uint32_t status = 0;  ///< the failure of ClassUnknown and NotCreated
-  std::wstring words;   ///< the failure's words (host/error_report.h)
+  std::wstring words;   ///< the failure's words (diagnosis/error_report.h)
   uintptr_t window = 0;
   uint32_t processId = 0;  ///< 0 when the window named no process we opened
   bool tied = false;

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "check/watchdog.h"
-#include "host/host_job.h"
+#include "ownership/host_job.h"
 #include "platform/console.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "host/auto_wrap.h"
-#include "host/error_report.h"
+#include "diagnosis/error_report.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 /// DISPATCH_PROPERTYGET (2) or DISPATCH_PROPERTYPUT (4); count VARIANTs
 /// follow, passed by value. Prints its failure messages on stdout, each
 /// followed by its line in words and, after DISP_E_EXCEPTION, by what the
-/// host said (host/error_report.h), and returns the failing HRESULT.
+/// host said (diagnosis/error_report.h), and returns the failing HRESULT.
 HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
                  int count, ...);
 

@@ -4,13 +4,13 @@
 
 #include "handoff/cache_cleanup.h"
 #include "host/auto_wrap.h"
-#include "host/desktop_check.h"
-#include "host/error_report.h"
+#include "diagnosis/desktop_check.h"
+#include "diagnosis/error_report.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
-#include "host/host_identity.h"
-#include "host/host_job.h"
-#include "host/host_record.h"
+#include "ownership/host_identity.h"
+#include "ownership/host_job.h"
+#include "ownership/host_record.h"
 #include "host/launch.h"
 #include "host/message_filter.h"
 #include "platform/console.h"
@@ -78,7 +78,7 @@ HWND ReadHostWindow(IDispatch* application) {
 
 // The process that owns window, opened to be tied to the run and to wait
 // for its end; null when it cannot be had. found tells what it is: the
-// registered host of this session and user (host/host_identity.h), opened
+// registered host of this session and user (ownership/host_identity.h), opened
 // with kHostProcessAccess or, when that is refused (found.openError), only
 // to wait for its end and query it; or any other process, held with
 // SYNCHRONIZE only: not to be tied, ended or recorded, but its end still

@@ -5,7 +5,7 @@
 // Needs <windows.h> first.
 #include <oleauto.h>
 
-#include "host/host_job.h"
+#include "ownership/host_job.h"
 #include "platform/win_resource.h"
 
 /// The host objects held from the launch to the release, and the host's
@@ -50,7 +50,7 @@ struct HostStart {
 /// and the busy-host message filter, the class of "Excel.Application", the
 /// host created out of process and, straight after it and before any other
 /// call, a quiet read of its window (Hwnd) and the tie of its process to a
-/// job that ends it with this process (host/host_job.h). interrupted is
+/// job that ends it with this process (ownership/host_job.h). interrupted is
 /// asked right before the host is asked for. From then on an interruption
 /// waits for this thread (BeginHostStart): for Started and NotCreated the
 /// caller calls EndHostStart once it has done what must come first (the

@@ -4,7 +4,7 @@
 // Needs <windows.h> first.
 #include <objbase.h>
 
-#include "host/call_retry.h"
+#include "diagnosis/call_retry.h"
 #include "platform/system_api.h"
 
 namespace {

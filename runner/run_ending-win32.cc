@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/desktop_check.h"
-#include "host/host_job.h"
-#include "host/host_record.h"
+#include "diagnosis/desktop_check.h"
+#include "ownership/host_job.h"
+#include "ownership/host_record.h"
 #include "platform/time_limit.h"
 #include "runner/interrupt.h"
 #include "runner/line_end.h"

@@ -1,4 +1,4 @@
-#include "host/call_retry.h"
+#include "diagnosis/call_retry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "host/desktop_advice.h"
+#include "diagnosis/desktop_advice.h"
 
 #include <gtest/gtest.h>
 

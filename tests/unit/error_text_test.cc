@@ -1,4 +1,4 @@
-#include "host/error_text.h"
+#include "diagnosis/error_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "host/server_command.h"
+#include "ownership/server_command.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/registry_text.h"
+#include "ownership/registry_text.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The record of the run's host against the registry and real processes:
 // what a later run makes of a record that names a host still running, a
 // process that is gone or another one, and of data it did not write.
-#include "host/host_record.h"
+#include "ownership/host_record.h"
 
 #include <gtest/gtest.h>
 #include <wctype.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/host_identity.h"
+#include "ownership/host_identity.h"
 #include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
 #include "tests/support/run_program.h"

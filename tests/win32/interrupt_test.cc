@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/host_job.h"
+#include "ownership/host_job.h"
 #include "platform/integrity_label.h"
 #include "runner/run_ending.h"
 #include "tests/support/host_record.h"

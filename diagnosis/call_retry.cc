@@ -1,4 +1,4 @@
-#include "host/call_retry.h"
+#include "diagnosis/call_retry.h"
 
 int32_t RetryDelayFor(uint32_t rejectType, uint32_t elapsedMs) {
   if (rejectType != kServerCallRetryLater) return -1;

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "host/host_registration.h"
-#include "host/registry_read.h"
-#include "host/server_command.h"
+#include "ownership/host_registration.h"
+#include "ownership/registry_read.h"
+#include "ownership/server_command.h"
 #include "platform/win_resource.h"
 
 namespace {

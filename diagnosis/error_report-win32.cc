@@ -1,8 +1,8 @@
 #include <cstdio>
 #include <string>
 
-#include "host/error_report.h"
-#include "host/error_text.h"
+#include "diagnosis/error_report.h"
+#include "diagnosis/error_text.h"
 #include "platform/console.h"
 #include "platform/system_api.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "host/desktop_advice.h"
+#include "diagnosis/desktop_advice.h"
 
-/// Works out the advice line (host/desktop_advice.h) for this run and marks
+/// Works out the advice line (diagnosis/desktop_advice.h) for this run and marks
 /// the run as inside Open. Call right before the call to Open.
 void BeginOpen();
 

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "host/host_identity.h"
+#include "ownership/host_identity.h"
 
 /// "Software\Quennet\UlvexCmdLine" under HKEY_CURRENT_USER.
 extern const wchar_t kHostRecordKey[];
@@ -38,7 +38,7 @@ using HostChecker = HostCheck (*)(HANDLE process, HostCheckDetail& detail);
 
 /// Looks at the record an earlier run of this user left. When it names a
 /// process that still runs with the recorded creation time (and image), it
-/// checks that process (host/host_identity.h):
+/// checks that process (ownership/host_identity.h):
 /// - the registered host in this session as this user, at the run's
 ///   integrity level: ends it, waits for its end (at most 5 s), prints a
 ///   line ended by lineEnd and removes the record;

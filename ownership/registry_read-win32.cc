@@ -1,7 +1,7 @@
 #include <vector>
 
-#include "host/registry_read.h"
-#include "host/registry_text.h"
+#include "ownership/registry_read.h"
+#include "ownership/registry_text.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
-#include "host/host_identity.h"
-#include "host/host_record.h"
-#include "host/registry_read.h"
+#include "ownership/host_identity.h"
+#include "ownership/host_record.h"
+#include "ownership/registry_read.h"
 #include "platform/console.h"
 #include "platform/win_resource.h"
 

@@ -1,4 +1,4 @@
-#include "host/server_command.h"
+#include "ownership/server_command.h"
 
 namespace {
 

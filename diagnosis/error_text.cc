@@ -1,6 +1,6 @@
-#include "host/error_text.h"
+#include "diagnosis/error_text.h"
 
-#include "host/call_retry.h"
+#include "diagnosis/call_retry.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host_identity.h"
-#include "host/host_registration.h"
+#include "ownership/host_identity.h"
+#include "ownership/host_registration.h"
 #include "platform/win_resource.h"
 
 namespace {

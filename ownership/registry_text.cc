@@ -1,4 +1,4 @@
-#include "host/registry_text.h"
+#include "ownership/registry_text.h"
 
 bool RegistryTextFromData(const unsigned char* data, size_t byteCount,
                           std::wstring& text) {

@@ -8,7 +8,7 @@
 
 #include <string>
 
-/// Prints the line in words for status (host/error_text.h), or the
+/// Prints the line in words for status (diagnosis/error_text.h), or the
 /// system's own text for a code the table does not hold (in the user's
 /// language, any script), or nothing when the system has none. Ends with
 /// "\n" and flushes.

@@ -1,7 +1,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "host/host_job.h"
+#include "ownership/host_job.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "host/host_identity.h"
+#include "ownership/host_identity.h"
 
 /// The access the run asks for on the host's process: to put it in a job,
 /// to end it, to wait for its end, and to read its start time.

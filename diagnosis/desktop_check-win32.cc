@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/desktop_advice.h"
-#include "host/desktop_check.h"
+#include "diagnosis/desktop_advice.h"
+#include "diagnosis/desktop_check.h"
 #include "platform/console.h"
 #include "platform/system_api.h"
 
