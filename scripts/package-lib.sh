@@ -3,7 +3,8 @@
 # times and order, the padding that keeps a signed program's unsigned bytes,
 # and the test bundle.
 #   source scripts/package-lib.sh
-# Uses source_date (seconds since 1970: the ZIP's file times).
+# Uses source_date (seconds since 1970: the ZIP's file times), set before.
+: "${source_date:?set source_date before sourcing package-lib.sh}"
 
 # Writes the ZIP: the folder's files in the order given, each with the same
 # fixed time and attributes, whoever built them and whatever the umask.
