@@ -11,6 +11,7 @@
 #include "tests/support/handoff_key.h"
 #include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
+#include "tests/support/machine_facts.h"
 #include "tests/support/registry_backup.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
@@ -327,6 +328,11 @@ TEST_F(CheckTest, JsonIsOneObjectWithEveryCheck) {
       EXPECT_EQ(check["advice"].is_null(), status == "ok") << check.dump();
       EXPECT_TRUE(check["found"].is_string()) << check.dump();
       const bool failed = check["id"] == "handoff-key" && !row.handoffKey;
+      // Without an interactive desktop the line depends on the profile's
+      // Desktop folders (TheDesktopLineFollowsTheSession).
+      if (check["id"] == "desktop" &&
+          !ulvex_test::SessionHasInteractiveDesktop())
+        continue;
       EXPECT_EQ(status, failed ? "fail" : "ok") << check.dump();
     }
     const std::vector<std::string> order = {
@@ -440,6 +446,81 @@ TEST_F(CheckTest, SwitchesAndTheirErrors) {
     else
       EXPECT_NE(out.find(row.out), std::string::npos) << out;
   }
+}
+
+// The desktop line follows the session the check runs in, with a profile
+// that has no Desktop folder: ok in a session with an interactive desktop;
+// without one (session 0 or a hidden window station, as for a task that
+// runs whether the user is logged on or not) a FAIL that names the folder.
+TEST_F(CheckTest, TheDesktopLineFollowsTheSession) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("");
+  RunOptions options;
+  options.timeoutMs = kCheckLimitMs;
+  options.unsetEnv[L"ULVEX_TIME_LIMIT"] = true;
+  options.setEnv[L"USERPROFILE"] = installed.folder.path();
+  const auto run =
+      RunProgram(installed.folder.QuotedCheck() + L" /nohost", options);
+  ASSERT_TRUE(run.started);
+  const std::string out = Lines(run.out);
+  if (ulvex_test::SessionHasInteractiveDesktop()) {
+    EXPECT_TRUE(HasLineStarting(
+        out, Line("ok", "desktop",
+                  "this session (" + std::to_string(ulvex_test::SessionId()) +
+                      ") has an interactive desktop\n")))
+        << out;
+    EXPECT_EQ(run.exitCode, 0u) << out;
+  } else {
+    EXPECT_TRUE(HasLineStarting(
+        out, Line("FAIL", "desktop", "no interactive desktop (session 0 ")))
+        << out;
+    EXPECT_NE(out.find(Narrow(installed.folder.path()) + "\\Desktop is missing"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run.exitCode, 1u) << out;
+  }
+}
+
+// A per-user registration of the host (HKCU\Software\Classes) counts for an
+// unelevated check, which reads HKEY_CLASSES_ROOT and so the user's classes
+// first; an elevated one trusts the machine's alone, as COM does.
+TEST_F(CheckTest, APerUserRegistrationCountsOnlyWithoutElevation) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  const bool elevated = ulvex_test::TokenIsElevated();
+  if (!ulvex_test::RegisterStandInHost(L"Excel.Application.16") && !elevated)
+    GTEST_SKIP() << "an unelevated token may not register the machine's "
+                    "class (" << ulvex_test::MachineFactsLine() << ")";
+  // The user's ProgID hides the machine's whole in the merged view: it
+  // names the same class, with a version of its own.
+  wchar_t clsid[64] = {};
+  DWORD bytes = sizeof clsid - sizeof(wchar_t);
+  ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
+                         L"Software\\Classes\\Excel.Application\\CLSID",
+                         nullptr, RRF_RT_REG_SZ, nullptr, clsid, &bytes),
+            ERROR_SUCCESS);
+  const std::wstring perUser = L"Excel.Application.12";
+  const std::wstring key = L"Software\\Classes\\Excel.Application";
+  for (const auto& value : {std::make_pair(L"\\CLSID", std::wstring(clsid)),
+                            std::make_pair(L"\\CurVer", perUser)})
+    ASSERT_TRUE(ulvex_test::WriteRegistryValue(
+        HKEY_CURRENT_USER, key + value.first, nullptr, REG_SZ,
+        value.second.c_str(),
+        static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t))));
+  if (!elevated && !ulvex_test::ClassesRootMergesUserClasses())
+    GTEST_SKIP() << "HKEY_CLASSES_ROOT shows no per-user class here ("
+                 << ulvex_test::MachineFactsLine() << ")";
+  Installed installed("");
+  const auto run = RunCheck(installed, L"/nohost");
+  ASSERT_TRUE(run.started);
+  const std::string out = Lines(run.out);
+  EXPECT_TRUE(HasLineStarting(
+      out, Line("ok", "host-registration",
+                elevated ? "Excel.Application of the machine "
+                           "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an "
+                           "elevated run trusts): version 16,"
+                         : "Excel.Application: version 12,")))
+      << ulvex_test::MachineFactsLine() << "\n" << out;
 }
 
 }  // namespace
