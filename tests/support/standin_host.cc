@@ -60,9 +60,11 @@ void DeleteTestClasses(HKEY classes) {
     RegDeleteTreeW(classes, (std::wstring(L"CLSID\\") + clsid).c_str());
 }
 
+void DeleteTestClassesEverywhere();
+
 bool RegisterClass(const wchar_t* clsid, const std::wstring& server,
                    const std::wstring& curVer) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   const std::wstring progId = standin::kProgId;
   const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
   bool ok = SetDefault(progId, L"Ulvex test stand-in host") &&
@@ -115,7 +117,7 @@ bool RegisterStandInHost(const std::wstring& curVer) {
 
 bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
                         bool throughCurVer, REGSAM view) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   wchar_t clsid[64];
   return FreshClassId(clsid) &&
          WriteHostServer(clsid, commandLine, type, throughCurVer, view);
@@ -124,7 +126,7 @@ bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
 bool RegisterHostServerInViews(const std::wstring& commandLine32,
                                const std::wstring& commandLine64,
                                const std::wstring& executable64) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   wchar_t clsid[64];
   if (!FreshClassId(clsid) ||
       !WriteHostServer(clsid, commandLine32, REG_SZ, false, KEY_WOW64_32KEY) ||
@@ -175,7 +177,9 @@ bool SetStandInRunAs(const std::wstring& runAs) {
   return status == ERROR_SUCCESS;
 }
 
-void UnregisterStandInHost() {
+namespace {
+
+void DeleteTestClassesEverywhere() {
   // What was written through HKEY_CLASSES_ROOT lands in the machine's
   // classes (or, on Windows, the user's where the key is the user's), in
   // the view the writer chose. Each view's key is opened by its full path:
@@ -193,6 +197,15 @@ void UnregisterStandInHost() {
       DeleteTestClasses(classes);
       RegCloseKey(classes);
     }
+}
+
+}  // namespace
+
+void UnregisterStandInHost() {
+  DeleteTestClassesEverywhere();
+  // The scenario's key, and the tests' own key when nothing else is in it.
+  RegDeleteTreeW(HKEY_CURRENT_USER, standin::kScenarioKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\UlvexTest");
 }
 
 bool RegisterBrokenHost() {
