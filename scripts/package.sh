@@ -3,7 +3,10 @@
 # (UlvexCmdLine.exe and the installation check UlvexCheck.exe), the user's
 # guide and SHA256SUMS over them, with fixed file times and order, so that
 # the same sources give the same ZIP byte for byte. Prints its size, its
-# SHA-256 and the programs' resources. Signs the programs with Authenticode
+# SHA-256 and the programs' resources. Beside it, the test bundle
+# UlvexTests-<version>.zip: the 32-bit build's test programs, the stand-in
+# host, the fixtures, the same two programs and run-tests.cmd, which runs
+# them on a Windows machine (not signed). Signs the programs with Authenticode
 # when a certificate is given:
 #
 #   ULVEX_SIGN_PFX=<file.pfx>  ULVEX_SIGN_PASSWORD=<password>
@@ -32,6 +35,7 @@ failed=0
 # The files' time in the ZIP: the time of the last commit, so that a package
 # tells which sources it holds; SOURCE_DATE_EPOCH overrides it.
 source_date=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 315532800)}
+source scripts/package-lib.sh
 
 if [ -n "${ULVEX_SIGN_PFX:-}" ] && [ ! -r "$ULVEX_SIGN_PFX" ]; then
   echo "package: ULVEX_SIGN_PFX names no readable file: $ULVEX_SIGN_PFX" >&2
@@ -65,54 +69,6 @@ sign() {
   mv "$exe.signed" "$exe"
 }
 
-# Writes the ZIP: the folder's files in the order given, each with the same
-# fixed time and attributes, whoever built them and whatever the umask.
-#   zip_folder <zip> <folder> <name in the ZIP> <file>...
-zip_folder() {
-  local zip=$1 folder=$2 top=$3
-  shift 3
-  python3 - "$zip" "$folder" "$top" "$source_date" "$@" <<'PYTHON'
-import sys, time, zipfile
-zip_path, folder, top, epoch = sys.argv[1:5]
-# ZIP times have no zone and start in 1980.
-stamp = time.gmtime(max(int(epoch), 315532800))[:6]
-with zipfile.ZipFile(zip_path, "w") as archive:
-    for name in sys.argv[5:]:
-        entry = zipfile.ZipInfo(f"{top}/{name}", date_time=stamp)
-        entry.create_system = 0  # MS-DOS attributes: no owner, no mode
-        entry.external_attr = 0x20  # "archive", as Windows' own ZIPs have
-        entry.compress_type = zipfile.ZIP_DEFLATED
-        with open(f"{folder}/{name}", "rb") as source:
-            archive.writestr(entry, source.read(), compresslevel=9)
-PYTHON
-}
-
-# Pads the program to a multiple of 8 bytes and writes its header checksum
-# for the new length. Authenticode signing pads the file so before it adds
-# the signature, and removing the signature keeps the padding: so padded,
-# the signed program without its signature is the unsigned one, byte for
-# byte. The padding follows the last section's data, where the loader never
-# looks.
-pad_for_signing() {
-  python3 - "$1" <<'PYTHON'
-import struct, sys
-path = sys.argv[1]
-with open(path, "rb") as program:
-    data = bytearray(program.read())
-data += bytes(-len(data) % 8)
-header = struct.unpack_from("<I", data, 0x3C)[0]
-field = header + 24 + 64  # CheckSum, at the same place in PE32 and PE32+
-struct.pack_into("<I", data, field, 0)
-total = 0
-for (word,) in struct.iter_unpack("<H", bytes(data)):
-    total += word
-    total = (total & 0xFFFF) + (total >> 16)
-struct.pack_into("<I", data, field, (total + len(data)) & 0xFFFFFFFF)
-with open(path, "wb") as program:
-    program.write(data)
-PYTHON
-}
-
 # Configures, builds and installs from clean in a folder, signs the programs
 # when a certificate is given, and writes the ZIP; prints the folder that
 # holds the packaged files.
@@ -138,6 +94,10 @@ package() {
   (cd "$content" && sha256sum "${programs[@]}" usage.md >SHA256SUMS)
   zip_folder "$dir/$top.zip" "$content" "$top" "${programs[@]}" usage.md SHA256SUMS
   (cd "$dir" && sha256sum "$top.zip" >"$top.zip.sha256")
+  # The test bundle: the shipped 32-bit build's test programs with these
+  # very programs.
+  cmake --preset i686 >/dev/null
+  make_bundle build/i686 "$content" "$dir" "UlvexTests-$version.zip" >/dev/null
   echo "$content/"
 }
 
@@ -160,6 +120,9 @@ content=$(package "$first")
 zip=$(ls "$first"/UlvexCmdLine-*-win32.zip)
 echo "package           $zip  $(bytes "$zip")"
 echo "package SHA-256   $(sha "$zip")"
+bundle=$(ls "$first"/UlvexTests-*.zip)
+echo "test bundle       $bundle  $(bytes "$bundle")"
+echo "test bundle SHA-256 $(sha "$bundle")"
 for file in "$content"*; do
   printf '  %-16s %s\n' "$(basename "$file")" "$(bytes "$file")"
 done
@@ -229,6 +192,17 @@ for program in "${programs[@]}"; do
     failed=1
   fi
 done
+bundle_again=$(ls "$second"/UlvexTests-*.zip)
+echo "test bundle, first   $(sha "$bundle")"
+echo "test bundle, second  $(sha "$bundle_again")"
+if cmp -s "$bundle" "$bundle_again"; then
+  echo "test bundles: identical, byte for byte"
+elif [ -n "${ULVEX_SIGN_PFX:-}" ]; then
+  echo "test bundles: differ, as they hold signed programs"
+else
+  echo "test bundles: DIFFERENT"
+  failed=1
+fi
 echo "ZIP, first       $(sha "$zip")"
 echo "ZIP, second      $(sha "$zip_again")"
 if cmp -s "$zip" "$zip_again"; then
