@@ -304,6 +304,13 @@ class Workbook : public DispatchObject {
   }
 };
 
+// What ended the add-in's steps, for the host's main loop.
+void EndOfSteps(ScriptStep::Kind end) {
+  if (end == ScriptStep::kQuit) State().quitByScript = true;
+  if (end == ScriptStep::kClose) State().closeByScript = true;
+  if (end == ScriptStep::kCrash) State().crashByScript = true;
+}
+
 DWORD WINAPI AddInThread(void* parameter) {
   std::unique_ptr<std::vector<ScriptStep>> steps(
       static_cast<std::vector<ScriptStep>*>(parameter));
@@ -314,13 +321,6 @@ DWORD WINAPI AddInThread(void* parameter) {
   State().addInRunning = false;
   SetEvent(State().wake);
   return 0;
-}
-
-// What ended the add-in's steps, for the host's main loop.
-void EndOfSteps(ScriptStep::Kind end) {
-  if (end == ScriptStep::kQuit) State().quitByScript = true;
-  if (end == ScriptStep::kClose) State().closeByScript = true;
-  if (end == ScriptStep::kCrash) State().crashByScript = true;
 }
 
 // The add-in runs once the workbook is open, on its own thread, so that
