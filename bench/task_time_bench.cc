@@ -2,9 +2,10 @@
 // exit, with the stand-in host in place of the spreadsheet host: the first
 // task of the session (cold host start: run this right after the Wine
 // server started) and the following ones (warm); how soon a run ends once
-// its host is gone; how soon it ends once its time limit runs out, and how
-// soon Ctrl+C ends its host; and how long the installation check takes,
-// with /nohost and with the stand-in host. Prints, never asserts.
+// its host is gone (killed, or closed by its user); how soon it ends once its
+// time limit runs out, and how soon Ctrl+C ends its host; and how long the
+// installation check takes, with /nohost and with the stand-in host. Prints,
+// never asserts.
 //
 //   task_time_bench.exe [runs]
 #include <windows.h>
@@ -27,7 +28,10 @@ namespace {
 constexpr int kDefaultRuns = 10;
 constexpr DWORD kRunLimitMs = 60000;
 const char kLoading[] = "Loading Application";
-const char kFinal[] = "progress QUIT - Task SUCCEEDED, process exit code 0\n";
+// The add-in quits its host at the end, as an automated task does: a host
+// that the run made visible would otherwise stay, as Excel does.
+const char kFinal[] =
+    "progress QUIT - Task SUCCEEDED, process exit code 0\nquit\n";
 // The add-in reporting at once can write before the program watches the
 // key (its first wait then runs its full second); one reporting later
 // wakes the program at once.
@@ -118,6 +122,45 @@ EarlyEnd HostEndToExit(const ulvex_test::InstallFolder& install) {
       return;
     }
     const double ended = ulvex_test::MillisecondsNow();
+    if (WaitForSingleObject(child.process(), kRunLimitMs) == WAIT_OBJECT_0)
+      result.ms = ulvex_test::MillisecondsNow() - ended;
+    else
+      result.why = "the program had not ended 60 s after its host";
+  };
+  const auto run =
+      ulvex_test::RunProgram(install.QuotedProgram() + L" /taskid=7", options);
+  result.exitCode = run.timedOut ? 255 : run.exitCode;
+  return result;
+}
+
+// A run whose host is closed (its user closes its window) while the
+// add-in is silent: the time from the host's end to the program's exit.
+// The run holds none of the host's objects while it waits, so the closed
+// host ends at once, as Excel does when no client holds it.
+EarlyEnd HostClosedToExit(const ulvex_test::InstallFolder& install) {
+  EarlyEnd result;
+  ulvex_test::RunOptions options;
+  options.timeoutMs = kRunLimitMs;
+  options.watch = [&](ulvex_test::RunningChild& child) {
+    if (!child.WaitForOutput(":Working", 0, kRunLimitMs)) {
+      GiveUp(child, result, WhyNoLine(child, ":Working"));
+      return;
+    }
+    const DWORD hostId = ulvex_test::RecordedHostProcessId();
+    const HANDLE host =
+        hostId == 0 ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, hostId);
+    if (host == nullptr) {
+      GiveUp(child, result, "the run's host could not be found or opened");
+      return;
+    }
+    // The script closes the host a while after "Working".
+    const DWORD hostEnd = WaitForSingleObject(host, kRunLimitMs);
+    const double ended = ulvex_test::MillisecondsNow();
+    CloseHandle(host);
+    if (hostEnd != WAIT_OBJECT_0) {
+      GiveUp(child, result, "the host was not closed within 60 s");
+      return;
+    }
     if (WaitForSingleObject(child.process(), kRunLimitMs) == WAIT_OBJECT_0)
       result.ms = ulvex_test::MillisecondsNow() - ended;
     else
@@ -325,6 +368,22 @@ int main(int argc, char** argv) {
   }
   EarlyEndRuns("host ends while the add-in is silent", "host's end to exit",
                runs, HostEndToExit, install);
+  // The host is closed while the add-in is silent.
+  SetFileAttributesW(install.File(L"App\\Ulvex").c_str(),
+                     FILE_ATTRIBUTE_NORMAL);
+  if (!install.WriteFile(L"App\\Ulvex",
+                         "progress Working\nsleep 500\nclose\n")) {
+    printf("set-up failed\n");
+    return 1;
+  }
+  EarlyEndRuns("host closed by its user while the add-in is silent",
+               "host's end to exit", runs, HostClosedToExit, install);
+  SetFileAttributesW(install.File(L"App\\Ulvex").c_str(),
+                     FILE_ATTRIBUTE_NORMAL);
+  if (!install.WriteFile(L"App\\Ulvex", "progress Working\nidle\n")) {
+    printf("set-up failed\n");
+    return 1;
+  }
   // The run ends early, and its host with it.
   constexpr int kEarlyEndRuns = 5;
   EarlyEndRuns("time limit of 2 s runs out while the add-in is silent",

@@ -5,3 +5,7 @@ int32_t RetryDelayFor(uint32_t rejectType, uint32_t elapsedMs) {
   if (elapsedMs >= kRetryBusyForMs) return -1;
   return static_cast<int32_t>(kRetryDelayMs);
 }
+
+bool RetryIgnoredCall(uint32_t status, uint32_t elapsedMs) {
+  return status == kHostIgnoredCall && elapsedMs < kRetryBusyForMs;
+}

@@ -19,3 +19,12 @@ constexpr uint32_t kRetryDelayMs = 250;
 /// tried again, and only while elapsedMs (since the first try) is below
 /// kRetryBusyForMs; a flat rejection fails at once.
 int32_t RetryDelayFor(uint32_t rejectType, uint32_t elapsedMs);
+
+/// VBA_E_IGNORE: the host took the call but ignored it, being in a state
+/// where it takes none (just started, a dialog open, a cell in edit).
+constexpr uint32_t kHostIgnoredCall = 0x800AC472u;
+
+/// Whether a call that failed with status, elapsedMs after its first try,
+/// is made again (after kRetryDelayMs): only a call the host ignored, and
+/// only for as long as a host that says "retry later" is waited for.
+bool RetryIgnoredCall(uint32_t status, uint32_t elapsedMs);

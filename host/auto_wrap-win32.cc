@@ -4,8 +4,9 @@
 #include <cwchar>
 #include <vector>
 
-#include "host/auto_wrap.h"
+#include "diagnosis/call_retry.h"
 #include "diagnosis/error_report.h"
+#include "host/auto_wrap.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ constexpr int kExitNoObject = 1;
 
 void (*beforeNoObjectExit)() = nullptr;
 CallFailure* capture = nullptr;
+bool retryIgnored = false;
 
 // True when unit is the first half of a UTF-16 surrogate pair.
 bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
@@ -68,6 +70,8 @@ void SetBeforeNoObjectExit(void (*beforeExit)()) {
 }
 
 void SetAutoWrapCapture(CallFailure* failure) { capture = failure; }
+
+void SetRetryIgnoredCalls(bool retry) { retryIgnored = retry; }
 
 HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
                  int count, ...) {
@@ -128,6 +132,18 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
   status = object->Invoke(dispatchId, IID_NULL, LOCALE_SYSTEM_DEFAULT,
                           static_cast<WORD>(kind), &parameters, result,
                           exception.get(), nullptr);
+  // NOTE: a host that ignores a call answers it with VBA_E_IGNORE itself,
+  // past the message filter, and leaves the call unmade and the exception
+  // information empty: the same call is made again.
+  const ULONGLONG firstTry = GetTickCount64();
+  while (retryIgnored &&
+         RetryIgnoredCall(static_cast<uint32_t>(status),
+                          static_cast<uint32_t>(GetTickCount64() - firstTry))) {
+    Sleep(kRetryDelayMs);
+    status = object->Invoke(dispatchId, IID_NULL, LOCALE_SYSTEM_DEFAULT,
+                            static_cast<WORD>(kind), &parameters, result,
+                            exception.get(), nullptr);
+  }
   if (FAILED(status) && capture != nullptr) {
     capture->status = status;
     if (status == DISP_E_EXCEPTION)

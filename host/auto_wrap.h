@@ -20,6 +20,13 @@ HRESULT AutoWrap(int kind, VARIANT* result, IDispatch* object, LPOLESTR name,
 /// every other end.
 void SetBeforeNoObjectExit(void (*beforeExit)());
 
+/// From now on (retry true) a call the host ignores while busy
+/// (VBA_E_IGNORE) is made again every kRetryDelayMs for as long as the
+/// message filter retries a host that says "retry later"
+/// (diagnosis/call_retry.h); only its last failure is printed. For the
+/// launch, whose calls a host that has just started may ignore.
+void SetRetryIgnoredCalls(bool retry);
+
 /// A failed call as AutoWrap found it.
 struct CallFailure {
   bool lookup = false;  ///< the name lookup failed (otherwise the call)

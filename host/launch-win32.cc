@@ -2,17 +2,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "handoff/cache_cleanup.h"
-#include "host/auto_wrap.h"
 #include "diagnosis/desktop_check.h"
 #include "diagnosis/error_report.h"
+#include "handoff/cache_cleanup.h"
+#include "host/auto_wrap.h"
 #include "host/excel_version.h"
 #include "host/excel_version_text.h"
+#include "host/launch.h"
+#include "host/message_filter.h"
 #include "ownership/host_identity.h"
 #include "ownership/host_job.h"
 #include "ownership/host_record.h"
-#include "host/launch.h"
-#include "host/message_filter.h"
 #include "platform/console.h"
 #include "platform/install_paths.h"
 #include "platform/system_api.h"
@@ -30,9 +30,9 @@ VARIANT IntegerValue(LONG value) {
   return variant;
 }
 
-void PutInteger(IDispatch* object, const wchar_t* member, LONG value) {
-  AutoWrap(DISPATCH_PROPERTYPUT, nullptr, object, const_cast<LPOLESTR>(member),
-           1, IntegerValue(value));
+HRESULT PutInteger(IDispatch* object, const wchar_t* member, LONG value) {
+  return AutoWrap(DISPATCH_PROPERTYPUT, nullptr, object,
+                  const_cast<LPOLESTR>(member), 1, IntegerValue(value));
 }
 
 // Takes the dispatch reference out of a property's value; false when the
@@ -201,8 +201,10 @@ LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
   EndHostStart();
   if (interrupted()) return LaunchOutcome::Interrupted;
   IDispatch* application = session.application.get();
+  // A host that has just started may ignore the first calls.
+  SetRetryIgnoredCalls(true);
 
-  PutInteger(application, L"Visible", 1);
+  session.underUserControl = SUCCEEDED(PutInteger(application, L"Visible", 1));
 
   ulvex::Variant workbooks;
   AutoWrap(DISPATCH_PROPERTYGET, workbooks.get(), application,
@@ -236,16 +238,23 @@ LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)()) {
       AutoWrap(DISPATCH_METHOD, opened.get(), session.workbooks.get(),
                const_cast<LPOLESTR>(L"Open"), 1, argument);
   EndOpen();
-  if (FAILED(openStatus)) {
-    // Without the workbook there is no add-in to report progress: waiting
-    // would never end.
-    PrintWide(L"The Ulvex add-in workbook could not be opened: %ls\n",
-              workbookPath.c_str());
-    FlushOutput();
-    PrintDesktopAdvice();
-    return LaunchOutcome::WorkbookNotOpen;
-  }
+  // Without the workbook there is no add-in to report progress: waiting
+  // would never end.
+  if (FAILED(openStatus)) return LaunchOutcome::WorkbookNotOpen;
   return LaunchOutcome::Opened;
+}
+
+void PrintWorkbookNotOpen() {
+  PrintWide(L"The Ulvex add-in workbook could not be opened: %ls\n",
+            GetAddinWorkbookPath().c_str());
+  FlushOutput();
+  PrintDesktopAdvice();
+}
+
+void LetGoOfHostObjects(ExcelSession& session) {
+  FlushOutput();  // a host that never answers its release keeps no line
+  session.workbooks.reset();
+  session.application.reset();
 }
 
 bool TakeHostObject(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
@@ -253,8 +262,6 @@ bool TakeHostObject(ulvex::Variant& value, ulvex::ComPtr<IDispatch>& object) {
 }
 
 void ReleaseExcel(ExcelSession& session) {
-  FlushOutput();  // a host that never answers its release keeps no line
-  session.workbooks.reset();
-  session.application.reset();
+  LetGoOfHostObjects(session);
   ulvex::System().CoUninitialize();
 }

@@ -16,14 +16,19 @@ struct ExcelSession {
   ulvex::ComPtr<IDispatch> application;
   ulvex::ComPtr<IDispatch> workbooks;
   ulvex::UniqueHandle hostProcess;
+  /// Visible was set: the host is under the user's control and outlives
+  /// the last reference to it, as a visible Excel does.
+  bool underUserControl = false;
 };
 
 /// How the launch ended.
 enum class LaunchOutcome {
   Opened,           ///< the host runs with the add-in workbook opened
   Ended,            ///< the run ends with status 1; its message is printed
-  WorkbookNotOpen,  ///< the host runs, but Open failed; the messages are
-                    ///< printed and no progress can come
+  WorkbookNotOpen,  ///< the host runs, but Open failed; the call's
+                    ///< failure is printed, PrintWorkbookNotOpen is the
+                    ///< caller's (the add-in may have ended its task
+                    ///< inside Open)
   Interrupted,      ///< interrupted before the host was asked for, or
                     ///< while it started (then it is tied and recorded);
                     ///< nothing is printed
@@ -66,6 +71,16 @@ StartOutcome StartExcel(ExcelSession& session, bool (*interrupted)(),
 /// right after it is tied. Standard output is flushed before each call
 /// into the host, so that no line is lost if the process is ended there.
 LaunchOutcome LaunchExcel(ExcelSession& session, bool (*interrupted)());
+
+/// The lines of a run whose add-in workbook could not be opened: which
+/// workbook, and the advice for a run without an interactive desktop.
+void PrintWorkbookNotOpen();
+
+/// Releases the workbooks collection and the application, and nothing
+/// else: COM stays, and ReleaseExcel later releases what is still held.
+/// A host closed while a client holds any of its objects only hides and
+/// goes on running; without them, it ends and the wait sees it end.
+void LetGoOfHostObjects(ExcelSession& session);
 
 /// Takes the object out of a property's or a method's value; false when the
 /// value holds no object.

@@ -9,14 +9,14 @@
 #include "handoff/handoff_store.h"
 #include "handoff/run_lock.h"
 #include "host/auto_wrap.h"
-#include "ownership/host_job.h"
-#include "ownership/host_record.h"
 #include "host/launch.h"
 #include "host/office_options.h"
 #include "option/arguments.h"
 #include "option/option_table.h"
 #include "option/parser.h"
 #include "option/usage.h"
+#include "ownership/host_job.h"
+#include "ownership/host_record.h"
 #include "platform/console.h"
 #include "platform/system_library.h"
 #include "runner/banner.h"
@@ -129,10 +129,22 @@ int Run() {
   // ending that leaves the host running keeps it, so that the next run
   // ends that host before its add-in can hand the next run a result.
   ExcelSession excel;
+  std::wstring finalText;
   switch (LaunchExcel(excel, Interrupted)) {
     case LaunchOutcome::Opened:
+      // Nothing calls the host from here on. A visible host is the user's
+      // and outlives its last reference; a reference held through the wait
+      // would keep a host that is closed mid-task running, hidden, and the
+      // wait would never see it end. One that could not be made visible
+      // ends at its last release, and would take the task with it: the
+      // references are kept until the end.
+      if (excel.underUserControl) LetGoOfHostObjects(excel);
       break;
     case LaunchOutcome::WorkbookNotOpen:
+      // The add-in's start-up code runs inside Open: it may have ended its
+      // task there, and then quit its host, which failed the call.
+      if (watch.FinalTextSoFar(finalText)) break;
+      PrintWorkbookNotOpen();
       // As after any failed task: the host stays as it is.
       ReleaseExcel(excel);
       return kExitFailure;
@@ -142,18 +154,20 @@ int Run() {
       return EndInterruptedRun();
   }
 
-  std::wstring finalText;
-  switch (watch.Follow(excel.hostProcess.get(), finalText)) {
-    case MonitorOutcome::Finished:
-      break;
-    case MonitorOutcome::Interrupted:
-      return EndInterruptedRun();
-    case MonitorOutcome::Failed:
-      return kExitFailure;
-    case MonitorOutcome::HostEnded:
-      PrintLineEnd();
-      ForgetHost();
-      return kExitFailure;
+  // A text beginning with "QUIT" is never empty.
+  if (finalText.empty()) {
+    switch (watch.Follow(excel.hostProcess.get(), finalText)) {
+      case MonitorOutcome::Finished:
+        break;
+      case MonitorOutcome::Interrupted:
+        return EndInterruptedRun();
+      case MonitorOutcome::Failed:
+        return kExitFailure;
+      case MonitorOutcome::HostEnded:
+        PrintLineEnd();
+        ForgetHost();
+        return kExitFailure;
+    }
   }
 
   // The add-in's final text is the verdict: no interruption changes it

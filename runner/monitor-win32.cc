@@ -210,6 +210,14 @@ MonitorOutcome ProgressWatch::Follow(HANDLE host, std::wstring& finalText) {
   return Ending(current, finalText);
 }
 
+bool ProgressWatch::FinalTextSoFar(std::wstring& finalText) {
+  const std::wstring current = system_.ReadProgress(key_);
+  if (!IsQuitText(current)) return false;
+  PrintProgressLine(current, system_);
+  finalText = current;
+  return true;
+}
+
 MonitorOutcome ProgressWatch::Ending(const std::wstring& current,
                                      std::wstring& finalText) {
   const LSTATUS closeStatus = system_.CloseKey(key_);

@@ -29,6 +29,11 @@ class ProgressWatch {
   /// Follows "Progress" until it begins with "QUIT", the host (a process
   /// handle, or null when it is not known) ends, or the run is interrupted.
   MonitorOutcome Follow(HANDLE host, std::wstring& finalText);
+  /// Reads "Progress" once, for a run whose Open failed: the add-in may
+  /// have ended its task inside Open, and "Progress", emptied before the
+  /// host started, can only hold this run's text. True with a text
+  /// beginning with "QUIT" in finalText, printed as Follow prints it.
+  bool FinalTextSoFar(std::wstring& finalText);
 
  private:
   bool Fail(const char* call, long code);

@@ -19,6 +19,9 @@ constexpr LONG kMinimized = -4140;
 constexpr LONG kNormal = -4143;
 // Open's positional parameters: the path and fourteen optional ones.
 constexpr UINT kMaxOpenArguments = 15;
+// What a client's call meets when its server's process ends during it
+// (RPC_S_CALL_FAILED).
+constexpr HRESULT kCallFailed = static_cast<HRESULT>(0x800706BE);
 
 void Touch() { State().lastActivity = GetTickCount(); }
 
@@ -122,11 +125,11 @@ void ScriptedDelay(const wchar_t* member) {
 }
 
 bool ScriptedFailure(const wchar_t* member, HRESULT& status) {
-  for (const MemberFailure& failure : State().directives.failures) {
-    if (SameName(failure.member, member)) {
-      status = failure.status;
-      return true;
-    }
+  for (MemberFailure& failure : State().directives.failures) {
+    if (!SameName(failure.member, member) || failure.spent) continue;
+    failure.spent = failure.once;
+    status = failure.status;
+    return true;
   }
   return false;
 }
@@ -301,14 +304,20 @@ class Workbook : public DispatchObject {
   }
 };
 
+// What ended the add-in's steps, for the host's main loop.
+void EndOfSteps(ScriptStep::Kind end) {
+  if (end == ScriptStep::kQuit) State().quitByScript = true;
+  if (end == ScriptStep::kClose) State().closeByScript = true;
+  if (end == ScriptStep::kCrash) State().crashByScript = true;
+}
+
 DWORD WINAPI AddInThread(void* parameter) {
   std::unique_ptr<std::vector<ScriptStep>> steps(
       static_cast<std::vector<ScriptStep>*>(parameter));
   const ScriptStep::Kind end = PlayScript(*steps, State().stop);
   if (!State().exiting) LogLine("ADDIN-DONE");
   State().lastActivity = GetTickCount();
-  if (end == ScriptStep::kQuit) State().quitByScript = true;
-  if (end == ScriptStep::kCrash) State().crashByScript = true;
+  EndOfSteps(end);
   State().addInRunning = false;
   SetEvent(State().wake);
   return 0;
@@ -385,8 +394,28 @@ class Workbooks : public DispatchObject {
       StartAddIn(std::move(script.steps));
       return Raise(exception, L"Told to fail after the add-in started");
     }
+    if (script.inOpen) return OpenWithStartUpCode(script.steps, exception);
     workbook_ = new Workbook;
     StartAddIn(std::move(script.steps));
+    return S_OK;
+  }
+
+  // A workbook whose start-up code (Workbook_Open) does the add-in's work:
+  // the host plays the steps before Open returns. When they quit or close
+  // the host, the client's call meets a server that has disconnected its
+  // objects; the host itself lives on, hidden, while the client holds it.
+  HRESULT OpenWithStartUpCode(const std::vector<ScriptStep>& steps,
+                              EXCEPINFO* exception) {
+    const ScriptStep::Kind end = PlayScript(steps, State().stop);
+    LogLine("ADDIN-DONE");
+    State().lastActivity = GetTickCount();
+    EndOfSteps(end);
+    SetEvent(State().wake);
+    if (end == ScriptStep::kCrash) return kCallFailed;
+    if (end == ScriptStep::kQuit || end == ScriptStep::kClose)
+      return RPC_E_DISCONNECTED;
+    if (State().exiting) return Raise(exception, L"Open was abandoned");
+    workbook_ = new Workbook;
     return S_OK;
   }
 
@@ -489,6 +518,8 @@ class Application : public DispatchObject {
         return Raise(exception,
                      L"Unable to set the AutomationSecurity property");
       stored = number;
+      // A visible Excel is under the user's control (UserControl True).
+      if (id == kVisible) State().userControl = number != VARIANT_FALSE;
       return S_OK;
     }
     if (flags & DISPATCH_PROPERTYGET) {
@@ -539,6 +570,7 @@ class Factory : public IClassFactory {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    State().createdTick = GetTickCount();
     State().activated = true;
     Application* application = new Application;
     const HRESULT status = application->QueryInterface(riid, out);

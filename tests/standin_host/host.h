@@ -21,9 +21,14 @@ struct HostState {
   std::atomic<bool> addInRunning{false};
   std::atomic<bool> quitByScript{false};
   std::atomic<bool> crashByScript{false};
-  std::atomic<bool> quitCalled{false};  ///< the client called Quit
-  HWND window = nullptr;                ///< the main window, named by "Hwnd"
-  std::atomic<LONG> liveObjects{0};     ///< objects and server locks
+  std::atomic<bool> closeByScript{false};  ///< the user closed the window
+  std::atomic<bool> quitCalled{false};     ///< the client called Quit
+  /// Visible is True: the host is under the user's control and stays after
+  /// its last release, as a visible Excel does.
+  std::atomic<bool> userControl{false};
+  std::atomic<DWORD> createdTick{0};  ///< when the application was made
+  HWND window = nullptr;              ///< the main window, named by "Hwnd"
+  std::atomic<LONG> liveObjects{0};   ///< objects and server locks
   std::atomic<bool> activated{false};
   std::atomic<bool> exiting{false};
   std::atomic<DWORD> lastActivity{0};  ///< tick of the last call or step

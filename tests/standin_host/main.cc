@@ -115,18 +115,79 @@ void PumpMessages() {
   }
 }
 
-// Serves calls until a reason to end comes up, and names it.
+// The host's own message filter: while it is busy (for busy <ms> after the
+// application object was made), every incoming call is answered "retry
+// later", as Excel answers while it starts, shows a dialog or edits a cell;
+// the caller's filter decides whether and when to call again.
+class BusyHostFilter : public IMessageFilter {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) ||
+        IsEqualIID(riid, IID_IMessageFilter)) {
+      *out = static_cast<IMessageFilter*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD,
+                                             LPINTERFACEINFO) override {
+    standin::HostState& state = State();
+    if (!state.activated ||
+        GetTickCount() - state.createdTick >= state.directives.busyMs)
+      return SERVERCALL_ISHANDLED;
+    if (!rejected_) LogLine("BUSY-REJECTED");
+    rejected_ = true;
+    return SERVERCALL_RETRYLATER;
+  }
+  // The host calls no one.
+  DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override {
+    return static_cast<DWORD>(-1);
+  }
+  DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override {
+    return PENDINGMSG_WAITDEFPROCESS;
+  }
+
+ private:
+  bool rejected_ = false;
+};
+
+// Why a host that was told to close (the add-in's Application.Quit, the
+// user's closing of its window, the client's Quit) ends, once no client
+// holds it.
+const char* ClosedReason() {
+  const standin::HostState& state = State();
+  if (state.closeByScript) return "closed";
+  if (state.quitByScript) return "script";
+  return "released";
+}
+
+// Serves calls until a reason to end comes up, and names it. The lifetime
+// is Excel's: a host that is told to close while a client holds any of its
+// objects hides and ends at the last release (at once with no client);
+// a visible host (or one told to stay) goes on after its last release
+// until it is told to close.
 const char* Serve(HANDLE quit, DWORD safetyMs) {
   standin::HostState& state = State();
   const HANDLE handles[] = {quit, state.wake};
+  bool hidden = false;
   for (;;) {
     PumpMessages();
-    if (state.quitByScript) return "script";
     if (state.crashByScript) return "crash";
-    // A host told to stay goes on after its last release, as a visible
-    // host does, until it is asked to quit (or its client called Quit).
-    if (state.activated && state.liveObjects == 0 && !state.addInRunning &&
-        (!state.directives.stay || state.quitCalled))
+    const bool closed =
+        state.quitByScript || state.closeByScript || state.quitCalled;
+    const bool released = state.activated && state.liveObjects == 0;
+    if (closed && released && !state.addInRunning) return ClosedReason();
+    if (closed && !released && !hidden) {
+      LogLine("HIDDEN");
+      hidden = true;
+    }
+    if (released && !state.addInRunning && !state.userControl &&
+        !state.directives.stay)
       return "released";
     // While the add-in plays, its end wakes the loop; afterwards a client
     // that stays silent this long is taken to be gone.
@@ -178,6 +239,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Sleep(state.directives.slowStartMs);
   }
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (state.directives.busyMs > 0) {
+    static BusyHostFilter filter;
+    IMessageFilter* previous = nullptr;
+    CoRegisterMessageFilter(&filter, &previous);
+  }
   // Single use, as the spreadsheet host registers itself: every client
   // that creates the class gets a host process of its own.
   DWORD cookie = 0;

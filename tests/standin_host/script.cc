@@ -177,6 +177,8 @@ Script ParseScript(const std::string& text) {
       script.steps.push_back({ScriptStep::kIdle, {}, 0});
     } else if (command == "quit" && argument.empty()) {
       script.steps.push_back({ScriptStep::kQuit, {}, 0});
+    } else if (command == "close" && argument.empty()) {
+      script.steps.push_back({ScriptStep::kClose, {}, 0});
     } else if (command == "crash" && argument.empty()) {
       script.steps.push_back({ScriptStep::kCrash, {}, 0});
     } else if (command == "child" &&
@@ -195,6 +197,18 @@ Script ParseScript(const std::string& text) {
         script.failures.push_back(failure);
       else
         script.errors.push_back(where + "bad status in \"" + line + "\"");
+    } else if (command == "fail-once" &&
+               argument.find(' ') != std::string::npos) {
+      const size_t gap = argument.find(' ');
+      MemberFailure failure{Utf8ToWide(argument.substr(0, gap)), S_OK, true};
+      if (ParseStatus(argument.substr(gap + 1), failure.status))
+        script.failures.push_back(failure);
+      else
+        script.errors.push_back(where + "bad status in \"" + line + "\"");
+    } else if (command == "in-open" && argument.empty()) {
+      script.inOpen = true;
+    } else if (command == "busy" && ParseNumber(argument, kMaxSleepMs, value)) {
+      script.busyMs = static_cast<DWORD>(value);
     } else if (command == "fail-open" && argument.empty()) {
       script.failures.push_back({L"Open", DISP_E_EXCEPTION});
     } else if (command == "hang-open" && argument.empty()) {
@@ -244,6 +258,7 @@ ScriptStep::Kind PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop) {
         break;
       case ScriptStep::kIdle:
       case ScriptStep::kQuit:
+      case ScriptStep::kClose:
       case ScriptStep::kCrash:
         return step.kind;
     }

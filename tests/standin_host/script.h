@@ -18,7 +18,8 @@ struct ScriptStep {
     kIdle,
     kQuit,
     kCrash,
-    kChild
+    kChild,
+    kClose
   };
   Kind kind;
   std::wstring text;  ///< kProgress: the text to write
@@ -28,6 +29,8 @@ struct ScriptStep {
 struct MemberFailure {
   std::wstring member;
   HRESULT status;
+  bool once = false;   ///< only the first call fails (fail-once)
+  bool spent = false;  ///< that first call has failed
 };
 
 struct MemberDelay {
@@ -44,6 +47,8 @@ struct Script {
   bool hangOpen = false;                ///< Open never returns
   bool failOpenStarted = false;         ///< Open starts the add-in, then fails
   bool stay = false;            ///< the host stays after its last release
+  bool inOpen = false;          ///< the steps are played inside Open
+  DWORD busyMs = 0;             ///< calls meet "retry later" this long
   DWORD slowStartMs = 0;        ///< before the class is registered
   DWORD slowReleaseMs = 0;      ///< in the client's last release
   LONG automationSecurity = 1;  ///< AutomationSecurity at start-up
@@ -60,8 +65,8 @@ Script ParseScript(const std::string& text);
 
 /// Plays the steps as the add-in would: logs the hand-off "CommandLine",
 /// then writes and deletes "Progress" and sleeps as told. A sleep ends
-/// early when stop is signalled. The step that ended the script: kQuit or
-/// kCrash when it asked the host to end, kIdle otherwise.
+/// early when stop is signalled. The step that ended the script: kQuit,
+/// kClose or kCrash when it asked the host to end, kIdle otherwise.
 ScriptStep::Kind PlayScript(const std::vector<ScriptStep>& steps, HANDLE stop);
 
 }  // namespace standin

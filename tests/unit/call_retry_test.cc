@@ -27,4 +27,26 @@ TEST(CallRetryTest, OnlyABusyHostIsTriedAgainForAMinute) {
   }
 }
 
+// A call the host ignored while busy is made again for as long as a host
+// that says "retry later"; any other failure is final at once.
+TEST(CallRetryTest, AnIgnoredCallIsMadeAgainForAMinute) {
+  const struct {
+    const char* name;
+    uint32_t status;
+    uint32_t elapsedMs;
+    bool retry;
+  } rows[] = {
+      {"ignored, first try", kHostIgnoredCall, 0, true},
+      {"ignored for 59.999 s", kHostIgnoredCall, 59999, true},
+      {"ignored for a minute: give up", kHostIgnoredCall, 60000, false},
+      {"the host's exception: final", 0x80020009u, 0, false},
+      {"the host has gone: final", 0x800706BAu, 0, false},
+      {"succeeded", 0, 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(RetryIgnoredCall(row.status, row.elapsedMs), row.retry);
+  }
+}
+
 }  // namespace

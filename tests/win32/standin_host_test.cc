@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "host/message_filter.h"
 #include "platform/win_resource.h"
 #include "tests/standin_host/standin_ids.h"
 #include "tests/support/install_folder.h"
@@ -167,6 +168,14 @@ class StandInHostTest : public ::testing::Test {
     application_.reset();
   }
 
+  // A visible host stays after its last release, as Excel does: once it
+  // has seen the release, the test's quit event ends it ("EXIT
+  // quit-event" in place of "EXIT released").
+  void EndVisibleHost() {
+    EXPECT_TRUE(WaitForLogLine("RELEASED"));
+    ulvex_test::KillStandInHosts();
+  }
+
   bool WaitForLogLine(const std::string& line) {
     const DWORD start = GetTickCount();
     while (!LogHas(ReadStandInLog(log_), line)) {
@@ -192,25 +201,28 @@ class StandInHostTest : public ::testing::Test {
   Variant opened_;
 };
 
+// The add-in quits the host while the client holds it: the host hides and
+// ends at the client's last release, as Excel does.
 TEST_F(StandInHostTest, LogsTheFiveCallsPlaysTheAddInAndEndsAfterRelease) {
   UseScript(std::string("sleep 50\nprogress Loading\nsleep 50\nprogress ") +
-            kSucceeded + "\n");
+            kSucceeded + "\nquit\n");
   ASSERT_EQ(Activate(application_), S_OK);
   EXPECT_EQ(MakeFiveCalls(workbook_), std::vector<HRESULT>(5, S_OK));
   EXPECT_EQ((*opened_).vt, VT_DISPATCH);  // the opened workbook
-  ASSERT_TRUE(WaitForLogLine("ADDIN-DONE"));
+  ASSERT_TRUE(WaitForLogLine("HIDDEN"));
   bool present = false;
   EXPECT_EQ(Narrow(ReadProgress(present)), kSucceeded);
+  EXPECT_EQ(ulvex_test::StandInHostProcessIds().size(), 1u);
 
   ReleaseAll();
   ASSERT_TRUE(WaitForStandInExit(kWaitMs));
   const std::string path = Narrow(workbook_);
   std::vector<std::string> expected = {"START -Embedding", "CREATE"};
   for (const std::string& line : FiveCallLines(path)) expected.push_back(line);
-  for (const std::string& line :
-       std::vector<std::string>{kCommandLineLogged, "PROGRESS Loading",
-                                std::string("PROGRESS ") + kSucceeded,
-                                "ADDIN-DONE", "RELEASED", "EXIT released"})
+  for (const std::string& line : std::vector<std::string>{
+           kCommandLineLogged, "PROGRESS Loading",
+           std::string("PROGRESS ") + kSucceeded, "ADDIN-DONE", "HIDDEN",
+           "RELEASED", "EXIT script"})
     expected.push_back(line);
   EXPECT_EQ(ReadStandInLog(log_), expected);
   EXPECT_EQ(
@@ -289,6 +301,7 @@ TEST_F(StandInHostTest, ScriptStepsReachTheHandOffKey) {
     EXPECT_EQ(present, row.progressPresent);
     EXPECT_EQ(Narrow(progress), Narrow(row.progress));
     ReleaseAll();
+    EndVisibleHost();
     ASSERT_TRUE(WaitForStandInExit(kWaitMs));
 
     std::vector<std::string> log = ReadStandInLog(log_);
@@ -297,7 +310,7 @@ TEST_F(StandInHostTest, ScriptStepsReachTheHandOffKey) {
     ASSERT_NE(open, log.end());
     std::vector<std::string> after(open + 1, log.end());
     std::vector<std::string> expected = row.addInLines;
-    for (const char* line : {"ADDIN-DONE", "RELEASED", "EXIT released"})
+    for (const char* line : {"ADDIN-DONE", "RELEASED", "EXIT quit-event"})
       expected.push_back(line);
     EXPECT_EQ(after, expected);
     CreateHandOffKey();
@@ -364,6 +377,9 @@ TEST_F(StandInHostTest, RefusesAndFailsAsScripted) {
       ASSERT_TRUE(WaitForLogLine("ADDIN-DONE"));
     }
     ReleaseAll();
+    // Only a host that could not be made visible ends at its last release.
+    const bool visible = row.statuses[0] == S_OK;
+    if (visible) EndVisibleHost();
     ASSERT_TRUE(WaitForStandInExit(kWaitMs));
     bool present = false;
     EXPECT_EQ(Narrow(ReadProgress(present)), "");
@@ -384,7 +400,7 @@ TEST_F(StandInHostTest, RefusesAndFailsAsScripted) {
       expected.push_back("ADDIN-DONE");
     }
     expected.push_back("RELEASED");
-    expected.push_back("EXIT released");
+    expected.push_back(visible ? "EXIT quit-event" : "EXIT released");
     EXPECT_EQ(ReadStandInLog(log_), expected);
   }
 }
@@ -542,20 +558,27 @@ TEST_F(StandInHostTest, AnswersOtherCallsAsAHostWould) {
   }
 }
 
+// Excel's lifetime: told to close (its add-in quits it, its user closes its
+// window) while a client holds any of its objects, the host hides and ends
+// at the last release; the test's quit event and the safety exit end it
+// even then.
 TEST_F(StandInHostTest, EndsOnItsOwnAndCanBeStartedAgain) {
   struct Case {
     const char* name;
     std::string script;
     DWORD safetyExitMs;  // 0: the default
     bool askToQuit;      // KillStandInHosts while the client holds it
+    bool endsWhileHeld;  // otherwise it hides and ends at the release
     const char* lastLine;
   };
   const Case cases[] = {
-      {"script quits with the client holding it", "progress bye\nquit\n", 0,
-       false, "EXIT script"},
-      {"asked to quit with the client holding it", "idle\n", 0, true,
+      {"script quits with the client holding it: hides, ends at the release",
+       "progress bye\nquit\n", 0, false, false, "EXIT script"},
+      {"user closes the window with the client holding it",
+       "progress bye\nclose\n", 0, false, false, "EXIT closed"},
+      {"asked to quit with the client holding it", "idle\n", 0, true, true,
        "EXIT quit-event"},
-      {"silent client", "idle\n", 1500, false, "EXIT safety"},
+      {"silent client", "idle\n", 1500, false, true, "EXIT safety"},
   };
   for (const Case& row : cases) {
     SCOPED_TRACE(row.name);
@@ -570,23 +593,101 @@ TEST_F(StandInHostTest, EndsOnItsOwnAndCanBeStartedAgain) {
     EXPECT_EQ(MakeFiveCalls(workbook_), std::vector<HRESULT>(5, S_OK));
     ASSERT_TRUE(WaitForLogLine("ADDIN-DONE"));
     if (row.askToQuit) ulvex_test::KillStandInHosts();
+    if (!row.endsWhileHeld) {
+      ASSERT_TRUE(WaitForLogLine("HIDDEN"));
+      EXPECT_EQ(ulvex_test::StandInHostProcessIds().size(), 1u);
+      // Hidden, it still answers.
+      EXPECT_EQ(Call(application_.get(), DISPATCH_PROPERTYPUT, L"WindowState",
+                     nullptr, {I4(-4137)}),
+                S_OK);
+      ReleaseAll();
+    }
     ASSERT_TRUE(WaitForStandInExit(kWaitMs));
     EXPECT_EQ(ReadStandInLog(log_).back(), row.lastLine);
-    // The client's references now lead nowhere; calls fail, none hangs.
-    EXPECT_TRUE(FAILED(Call(application_.get(), DISPATCH_PROPERTYPUT,
-                            L"Visible", nullptr, {I4(1)})));
-    ReleaseAll();
+    if (row.endsWhileHeld) {
+      // The client's references now lead nowhere; calls fail, none hangs.
+      EXPECT_TRUE(FAILED(Call(application_.get(), DISPATCH_PROPERTYPUT,
+                              L"Visible", nullptr, {I4(1)})));
+      ReleaseAll();
+    }
 
-    // The class was revoked cleanly: COM starts a new host.
+    // The class was revoked cleanly: COM starts a new host, which, not
+    // visible, ends at its last release.
     UseScript("idle\n");
     ASSERT_EQ(Activate(application_), S_OK);
     EXPECT_EQ(Call(application_.get(), DISPATCH_PROPERTYPUT, L"Visible",
-                   nullptr, {I4(1)}),
+                   nullptr, {I4(0)}),
               S_OK);
     ReleaseAll();
     ASSERT_TRUE(WaitForStandInExit(kWaitMs));
     EXPECT_EQ(ReadStandInLog(log_).back(), "EXIT released");
   }
+}
+
+// A workbook whose start-up code does the add-in's work: the steps are
+// played before Open returns; a quit among them fails the call as a server
+// that has disconnected its objects, and the host, hidden, lives on while
+// the client holds it.
+TEST_F(StandInHostTest, StartUpCodeRunsInsideOpen) {
+  const struct {
+    const char* name;
+    std::string script;
+    HRESULT openStatus;
+    const char* lastLine;
+  } rows[] = {
+      {"success text, then quit",
+       std::string("in-open\nprogress ") + kSucceeded + "\nquit\n",
+       RPC_E_DISCONNECTED, "EXIT script"},
+      {"success text, host left open",
+       std::string("in-open\nprogress ") + kSucceeded + "\n", S_OK,
+       "EXIT quit-event"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    UseScript(row.script);
+    ASSERT_EQ(Activate(application_), S_OK);
+    const std::vector<HRESULT> statuses = MakeFiveCalls(workbook_);
+    ASSERT_EQ(statuses.size(), 5u);
+    EXPECT_EQ(statuses[4], row.openStatus);
+    // Written before Open returned.
+    bool present = false;
+    EXPECT_EQ(Narrow(ReadProgress(present)), kSucceeded);
+    ReleaseAll();
+    if (SUCCEEDED(row.openStatus)) EndVisibleHost();
+    ASSERT_TRUE(WaitForStandInExit(kWaitMs));
+    const std::vector<std::string> log = ReadStandInLog(log_);
+    const auto open = std::find(log.begin(), log.end(),
+                                "METHOD Open VT_BSTR " + Narrow(workbook_));
+    const auto done = std::find(log.begin(), log.end(), "ADDIN-DONE");
+    EXPECT_LT(open, done);
+    EXPECT_EQ(log.back(), row.lastLine);
+    CreateHandOffKey();
+  }
+}
+
+// A busy host's own message filter answers "retry later"; the client's
+// filter (the run's own) makes the call again, and it goes through once the
+// host is no longer busy. A call that fails once fails only once.
+// NOTE: Wine made the rejected call again even without a client filter,
+// where Windows fails it with RPC_E_SERVERCALL_RETRYLATER.
+TEST_F(StandInHostTest, ABusyHostSaysRetryLater) {
+  UseScript("busy 1500\nfail-once WindowState 0x800AC472\nidle\n");
+  RegisterBusyHostFilter();
+  ASSERT_EQ(Activate(application_), S_OK);
+  EXPECT_EQ(Call(application_.get(), DISPATCH_PROPERTYPUT, L"WindowState",
+                 nullptr, {I4(-4137)}),
+            static_cast<HRESULT>(0x800AC472));
+  EXPECT_TRUE(LogHas(ReadStandInLog(log_), "BUSY-REJECTED"));
+  EXPECT_EQ(Call(application_.get(), DISPATCH_PROPERTYPUT, L"WindowState",
+                 nullptr, {I4(-4137)}),
+            S_OK);
+  ReleaseAll();
+  IMessageFilter* previous = nullptr;
+  CoRegisterMessageFilter(nullptr, &previous);
+  ASSERT_TRUE(WaitForStandInExit(kWaitMs));
+  EXPECT_EQ(StandInCalls(ReadStandInLog(log_)),
+            (std::vector<std::string>{"PUT WindowState VT_I4 -4137",
+                                      "PUT WindowState VT_I4 -4137"}));
 }
 
 TEST_F(StandInHostTest, EveryClientGetsAHostOfItsOwn) {
@@ -600,8 +701,9 @@ TEST_F(StandInHostTest, EveryClientGetsAHostOfItsOwn) {
     ASSERT_EQ(Activate(application), S_OK);
     QueryPerformanceCounter(&after);
     ms = 1000.0 * (after.QuadPart - before.QuadPart) / frequency.QuadPart;
+    // Not visible: the host ends at its last release.
     ASSERT_EQ(Call(application.get(), DISPATCH_PROPERTYPUT, L"Visible", nullptr,
-                   {I4(1)}),
+                   {I4(0)}),
               S_OK);
     if (&ms == &startMs[0]) {
       // A second client while the first holds its host: a second process.
