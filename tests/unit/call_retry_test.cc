@@ -4,9 +4,8 @@
 
 namespace {
 
-// The decisions behind the message filter. NOTE: Wine's COM does not pass
-// a host's "retry later" answer back through the caller's filter, so they
-// are shown here rather than against the stand-in host.
+// The decisions behind the message filter, at their bounds; a busy stand-in
+// host shows the filter itself at work.
 TEST(CallRetryTest, OnlyABusyHostIsTriedAgainForAMinute) {
   const struct {
     const char* name;
