@@ -120,8 +120,8 @@ DcomFacts ReadDcomFacts(const std::vector<HostRegistration>& registrations) {
   if (user.empty()) return facts;
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   facts.account = AccountName(sid);
-  facts.resolved = LookUpAccount(facts.runAs, sid, facts.thisAccount,
-                                 facts.lookupError);
+  facts.resolved =
+      LookUpAccount(facts.runAs, sid, facts.thisAccount, facts.lookupError);
   return facts;
 }
 

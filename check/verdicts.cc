@@ -106,9 +106,8 @@ ServerPick PickServerView(const RegistrationFacts& facts) {
   for (const RegistrationFacts::View& view : facts.views)
     if (!view.serverImage.empty()) servers[view.view64 ? 1 : 0] = &view;
   const bool own64 = facts.client64;
-  const unsigned long preference =
-      facts.windows64 ? facts.preferredBitness : 0;
-  std::string client = own64 ? "64-bit" : "32-bit";
+  const unsigned long preference = facts.windows64 ? facts.preferredBitness : 0;
+  const std::string client = own64 ? "64-bit" : "32-bit";
   ServerPick pick;
   bool want64 = own64;
   std::string why;
@@ -129,8 +128,8 @@ ServerPick PickServerView(const RegistrationFacts& facts) {
     pick.words = "; a " + client + " run gets no program: the " + view +
                  " view names none" + why;
   else
-    pick.words = "; a " + client + " run gets the " + view +
-                 " view's program" + why;
+    pick.words =
+        "; a " + client + " run gets the " + view + " view's program" + why;
   return pick;
 }
 
@@ -205,8 +204,9 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
               "again.");
   const int version = atoi(Utf8(facts.version).c_str());
   const std::string source =
-      facts.versionSource.empty() ? "" : " (" + Utf8(facts.versionSource) +
-                                             ", as a run reads it)";
+      facts.versionSource.empty()
+          ? ""
+          : " (" + Utf8(facts.versionSource) + ", as a run reads it)";
   std::string found = "Excel.Application" + where + ": ";
   if (facts.version.empty())
     found += "no version (no CurVer" + source +
@@ -250,9 +250,9 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
       "Repair Excel (Settings, Apps, Microsoft Office, Modify, Quick "
       "Repair): ";
   if (working == 0 && missing.empty())
-    return Result(kRegistrationCheck, CheckStatus::Fail, found,
-                  std::string(repair) +
-                      "no view of its class names a program to start.");
+    return Result(
+        kRegistrationCheck, CheckStatus::Fail, found,
+        std::string(repair) + "no view of its class names a program to start.");
   // The server COM starts for a client of this program's kind: a problem
   // there fails every run, one in the other view does not.
   const ServerPick pick = PickServerView(facts);
@@ -260,8 +260,7 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
   const RegistrationFacts::View* picked = pick.view;
   if (picked == nullptr)
     return Result(kRegistrationCheck, CheckStatus::Fail, found,
-                  "Remove PreferredServerBitness from " +
-                      Utf8(facts.appIdKey) +
+                  "Remove PreferredServerBitness from " + Utf8(facts.appIdKey) +
                       ", or repair Excel (Settings, Apps, Microsoft Office, "
                       "Modify, Quick Repair) so that the view it asks for "
                       "names Excel.");
@@ -274,9 +273,9 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
                       "other view.");
   if (missing.empty())
     return Result(kRegistrationCheck, CheckStatus::Ok, found);
-  return Result(kRegistrationCheck, CheckStatus::Warn, found,
-                repair + std::string("the program ") + missing +
-                    " is missing.");
+  return Result(
+      kRegistrationCheck, CheckStatus::Warn, found,
+      repair + std::string("the program ") + missing + " is missing.");
 }
 
 CheckResult JudgeDcomIdentity(const DcomFacts& facts) {

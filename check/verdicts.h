@@ -55,7 +55,7 @@ struct RegistrationFacts {
   /// Where that version was read, for people (the run reads it from the
   /// merged classes, elevated or not).
   std::wstring versionSource;
-  bool elevated = false;  ///< only the machine's classes were read
+  bool elevated = false;   ///< only the machine's classes were read
   bool windows64 = false;  ///< the machine has a 64-bit registry view
   bool client64 = false;   ///< this program (and a run) is a 64-bit client
   /// The AppID's PreferredServerBitness (1 the client's kind, 2 32-bit, 3

@@ -321,14 +321,14 @@ void DeleteIn32BitView(const std::wstring& path) {
 
 // The registration of "Excel.Application" in the 32-bit view, gone.
 void UnregisterIn32BitView() {
-  for (const wchar_t* progId : {L"Excel.Application", L"Excel.Application.99"}) {
+  for (const wchar_t* progId :
+       {L"Excel.Application", L"Excel.Application.99"}) {
     wchar_t clsid[64] = {};
     DWORD bytes = sizeof clsid - sizeof(wchar_t);
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT,
-                      (std::wstring(progId) + L"\\CLSID").c_str(), 0,
-                      KEY_QUERY_VALUE | KEY_WOW64_32KEY,
-                      &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(
+            HKEY_CLASSES_ROOT, (std::wstring(progId) + L"\\CLSID").c_str(), 0,
+            KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS) {
       if (RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, clsid,
                        &bytes) == ERROR_SUCCESS &&
           clsid[0] != L'\0')
@@ -382,8 +382,7 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
   };
   // COM reads whole code units: the stray byte is no part of the command.
   const auto strayByte = [&] {
-    if (!ulvex_test::RegisterStandInHost(L"Excel.Application.16"))
-      return false;
+    if (!ulvex_test::RegisterStandInHost(L"Excel.Application.16")) return false;
     const std::wstring text = L"\"" + standIn + L"\"";
     std::vector<unsigned char> bytes;
     for (wchar_t unit : text) {
@@ -393,8 +392,8 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
     bytes.insert(bytes.end(), {0, 0, 'x'});
     return ulvex_test::WriteRegistryValue(
         HKEY_CLASSES_ROOT,
-        L"CLSID\\" + RegisteredClassId() + L"\\LocalServer32", nullptr,
-        REG_SZ, bytes.data(), static_cast<DWORD>(bytes.size()));
+        L"CLSID\\" + RegisteredClassId() + L"\\LocalServer32", nullptr, REG_SZ,
+        bytes.data(), static_cast<DWORD>(bytes.size()));
   };
   const struct {
     const char* name;
@@ -413,8 +412,8 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
       {"a per-user AppID without RunAs over the machine's RunAs",
        [&] {
          return standInWithRunAs(L"SYSTEM") &&
-                ulvex_test::CreateRegistryKey(
-                    HKEY_CURRENT_USER, userAppId + RegisteredClassId());
+                ulvex_test::CreateRegistryKey(HKEY_CURRENT_USER,
+                                              userAppId + RegisteredClassId());
        },
        L"/nohost",
        1,
@@ -437,8 +436,8 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
        [&] {
          const std::wstring quoted = L"\"" + standIn + L"\"";
          const std::wstring gone = L"\"" + missing + L"\"";
-         return client64 ? ulvex_test::RegisterHostServerInViews(
-                               quoted, gone, missing)
+         return client64 ? ulvex_test::RegisterHostServerInViews(quoted, gone,
+                                                                 missing)
                          : ulvex_test::RegisterHostServerInViews(gone, quoted,
                                                                  standIn);
        },
@@ -499,14 +498,15 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
   }
   // The 32-bit view's program, named as a 32-bit launcher expands it.
   if (!programFiles32.empty() && programFiles32[0] != L'%') {
-    ASSERT_TRUE(ulvex_test::RegisterHostServer(
-        L"%ProgramFiles%\\Ulvex Test\\EXCEL.EXE", REG_EXPAND_SZ, false,
-        KEY_WOW64_32KEY));
+    ASSERT_TRUE(
+        ulvex_test::RegisterHostServer(L"%ProgramFiles%\\Ulvex Test\\EXCEL.EXE",
+                                       REG_EXPAND_SZ, false, KEY_WOW64_32KEY));
     Installed installed("");
     const std::string out = Lines(RunCheck(installed, L"/nohost").out);
     EXPECT_NE(out.find("32-bit view: class {"), std::string::npos) << out;
-    EXPECT_NE(out.find("LocalServer32 " + Narrow(programFiles32) + " (missing)"),
-              std::string::npos)
+    EXPECT_NE(
+        out.find("LocalServer32 " + Narrow(programFiles32) + " (missing)"),
+        std::string::npos)
         << out;
   }
   UnregisterIn32BitView();

@@ -332,11 +332,11 @@ TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
        "still runs (it runs in another session)"},
   });
   // Where a run gets the missing program, the advice says so.
-  EXPECT_NE(JudgeRegistration(ownViewMissing).found.find(
-                "; a 32-bit run gets the 32-bit view's program"),
+  EXPECT_NE(JudgeRegistration(ownViewMissing)
+                .found.find("; a 32-bit run gets the 32-bit view's program"),
             std::string::npos);
-  EXPECT_NE(JudgeRegistration(ownViewMissing).advice.find(
-                "which COM starts for a run here"),
+  EXPECT_NE(JudgeRegistration(ownViewMissing)
+                .advice.find("which COM starts for a run here"),
             std::string::npos);
   EXPECT_NE(JudgeRegistration(prefers64).found.find(
                 "; a 32-bit run gets the 64-bit view's program "
@@ -406,9 +406,9 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
        "the time limit (ULVEX_TIME_LIMIT=5m) ran out during Close"},
   });
   // A process that is not the host is only watched by a run: no record.
-  EXPECT_NE(JudgeHostStart(watched).advice.find(
-                "it neither ties nor records it"),
-            std::string::npos);
+  EXPECT_NE(
+      JudgeHostStart(watched).advice.find("it neither ties nor records it"),
+      std::string::npos);
   // Without a desktop the advice points at the Desktop folder.
   EXPECT_NE(JudgeWorkbook(silent).advice.find("Desktop folder"),
             std::string::npos);

@@ -166,8 +166,8 @@ TEST_F(HandoffStoreTest, TheProbeAsksForEveryRightARunNeeds) {
     SCOPED_TRACE(row.name);
     grantedRights = row.granted;
     EXPECT_EQ(ProbeHandoffKey(OpenWithGrantedRights), row.status);
-    EXPECT_EQ(askedRights,
-              static_cast<REGSAM>(KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_NOTIFY));
+    EXPECT_EQ(askedRights, static_cast<REGSAM>(KEY_SET_VALUE | KEY_QUERY_VALUE |
+                                               KEY_NOTIFY));
   }
   // The real key: opened, never created, nothing written.
   EXPECT_EQ(ProbeHandoffKey(), ERROR_SUCCESS);
