@@ -78,7 +78,9 @@ bool LookUpAccount(const std::wstring& account, PSID sid, bool& same,
 RegistrationFacts ReadRegistrationFacts(
     const std::vector<HostRegistration>& registrations) {
   RegistrationFacts facts;
-  facts.elevated = RunIsElevated();
+  // The classes that were read, where there are any: the words name them.
+  facts.elevated =
+      registrations.empty() ? RunIsElevated() : registrations[0].machineClasses;
   facts.version = GetExcelVersion();
   facts.versionSource = kExcelVersionSource;
   facts.windows64 = HasView64();

@@ -119,6 +119,7 @@ std::wstring ReachedForView(const std::wstring& path, bool view64) {
 // One view's registration; false when the ProgID names no class there.
 bool ReadRegistration(const ClassesView& classes, HostRegistration& found) {
   found.view64 = classes.view64;
+  found.machineClasses = classes.root == HKEY_LOCAL_MACHINE;
   ReadClassName(classes, kProgId + L"\\CurVer", nullptr, found.currentVersion);
   // The ProgID's own class, or that of its current version, as
   // CLSIDFromProgID finds it.

@@ -10,6 +10,9 @@
 /// One registry view's registration of the host's class.
 struct HostRegistration {
   bool view64 = false;          ///< read in the 64-bit registry view
+  /// Read from HKLM\Software\Classes alone (an elevated run), not from
+  /// HKCR, which merges in the user's classes.
+  bool machineClasses = false;
   std::wstring classId;         ///< "{...}"
   std::wstring currentVersion;  ///< the CurVer ProgID, empty when none
   /// The server's program as the launcher starts it (LocalServer32's
