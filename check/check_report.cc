@@ -34,6 +34,8 @@ const char* StatusWord(CheckStatus status) {
       return "ok";
     case CheckStatus::Warn:
       return "warn";
+    case CheckStatus::Skip:
+      return "skip";
     default:
       return "fail";
   }
@@ -68,7 +70,7 @@ std::string ResultLines(const CheckResult& result) {
   std::string name = result.id;
   if (name.size() < kNameColumn) name.resize(kNameColumn, ' ');
   std::string lines = status + " " + name + " " + result.found + "\n";
-  if (result.status != CheckStatus::Ok)
+  if (result.status == CheckStatus::Warn || result.status == CheckStatus::Fail)
     lines += "     What to do: " + result.advice + "\n";
   return lines;
 }
@@ -89,7 +91,7 @@ std::string SummaryLine(const std::vector<CheckResult>& results) {
 }
 
 std::string ReportJson(const std::vector<CheckResult>& results,
-                       const ProgramFacts& program) {
+                       const ProgramFacts& program, bool stopped) {
   using Json = nlohmann::ordered_json;
   Json checks = Json::array();
   for (const CheckResult& result : results) {
@@ -97,14 +99,14 @@ std::string ReportJson(const std::vector<CheckResult>& results,
     check["id"] = result.id;
     check["status"] = StatusWord(result.status);
     check["found"] = result.found;
-    if (result.status == CheckStatus::Ok)
+    if (result.status == CheckStatus::Ok || result.status == CheckStatus::Skip)
       check["advice"] = nullptr;
     else
       check["advice"] = result.advice;
     checks.push_back(std::move(check));
   }
   Json report = Json::object();
-  report["ready"] = FailedCount(results) == 0;
+  report["ready"] = FailedCount(results) == 0 && !stopped;
   report["checks"] = std::move(checks);
   Json facts = Json::object();
   facts["version"] = program.version;
@@ -135,4 +137,25 @@ std::string CheckReport::EndWith(const CheckResult& last) const {
   CheckReport copy = *this;
   const std::string lines = copy.Add(last);
   return lines + copy.End();
+}
+
+std::string CheckReport::EndWith(const std::vector<CheckResult>& rest,
+                                 const std::string& note, bool stopped) const {
+  CheckReport copy = *this;
+  std::string lines;
+  for (const CheckResult& result : rest) lines += copy.Add(result);
+  if (json_) return ReportJson(copy.results_, program_, stopped);
+  std::string last = SummaryLine(copy.results_);
+  if (stopped && FailedCount(copy.results_) == 0)
+    last = "This installation is not ready: the check was stopped.\n";
+  if (!note.empty()) last.insert(last.size() - 1, " Note: " + note);
+  return lines + "\n" + last;
+}
+
+int CheckReport::StatusWith(const std::vector<CheckResult>& rest,
+                            bool stopped) const {
+  if (stopped) return 1;
+  for (const CheckResult& result : rest)
+    if (result.status == CheckStatus::Fail) return 1;
+  return Status();
 }

@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
-enum class CheckStatus { Ok, Warn, Fail };
+/// Skip: the check could not run because an earlier one failed (or the
+/// check was stopped first); its found says why. Not a failure.
+enum class CheckStatus { Ok, Warn, Fail, Skip };
 
 /// One check's result. Texts are UTF-8, each one line.
 struct CheckResult {
@@ -38,11 +40,12 @@ int FailedCount(const std::vector<CheckResult>& results);
 std::string SummaryLine(const std::vector<CheckResult>& results);
 
 /// The whole report as one JSON object, then "\n": "ready", "checks" (each
-/// with "id", "status" "ok"/"warn"/"fail", "found", and "advice", null for
-/// ok) and "program" ("version", "folder"). Only ASCII: every other
-/// character is escaped, so no code page can change it.
+/// with "id", "status" "ok"/"warn"/"fail"/"skip", "found", and "advice",
+/// null for ok and skip) and "program" ("version", "folder"). Only ASCII:
+/// every other character is escaped, so no code page can change it.
+/// stopped: not ready whatever the checks say (the check was stopped).
 std::string ReportJson(const std::vector<CheckResult>& results,
-                       const ProgramFacts& program);
+                       const ProgramFacts& program, bool stopped = false);
 
 /// The report as the checks come. In line mode each result's lines are
 /// printed at once, so that a log shows how far the check came; with /json
@@ -61,6 +64,14 @@ class CheckReport {
   /// What Add(last) and End() would print together: for an ending that
   /// cannot wait for the check in progress (a call that does not return).
   std::string EndWith(const CheckResult& last) const;
+  /// The same for an ending that adds the results of the checks left (the
+  /// one in progress, the ones skipped) and a note to the last line ("" for
+  /// none; the JSON object has no place for it). stopped: the check was
+  /// stopped, so the last line says not ready even without a failure.
+  std::string EndWith(const std::vector<CheckResult>& rest,
+                      const std::string& note, bool stopped) const;
+  /// The exit status of that ending.
+  int StatusWith(const std::vector<CheckResult>& rest, bool stopped) const;
   /// The exit status: 1 when a check failed, else 0.
   int Status() const { return FailedCount(results_) > 0 ? 1 : 0; }
   const std::vector<CheckResult>& results() const { return results_; }

@@ -1,7 +1,6 @@
-// The checks that start the host as a run does: host-start and workbook.
-// Every call into the host is bounded by the watchdog (check/watchdog.h);
-// each check that ends the checks of the host lets the host go and makes
-// sure it has ended.
+// The checks that start the host as a run does: host-start, macros and
+// workbook, then the host let go of. Every call into the host, leaving
+// COM included, is bounded by the watchdog (check/watchdog.h).
 #pragma once
 
 #include <string>
@@ -10,17 +9,25 @@
 
 /// The facts the host checks need besides the report so far.
 struct HostCheckContext {
-  const CheckReport* report = nullptr;  ///< for the watchdog's texts
   std::wstring limitText;     ///< ULVEX_TIME_LIMIT as given, "" without one
   bool lacksDesktop = false;  ///< the desktop check found a folder missing
 };
 
 /// host-start: starts the host with the run's own start routine (tied to a
 /// job that ends it with this check, not recorded) and reads its Version.
-/// When the host cannot go on to the workbook check, it is let go of and
-/// ended here. started tells whether it is running for that check.
+/// started tells whether it runs for the checks that follow.
 CheckResult CheckHostStart(const HostCheckContext& context, bool& started);
 
-/// workbook: Workbooks.Add, then that workbook's Close with SaveChanges
-/// False; then Quit, the release, and the host's end.
+/// macros: the host's Application.AutomationSecurity.
+CheckResult CheckMacros();
+
+/// workbook: writes a small text file of the check's own under the
+/// temporary folder, opens it with Workbooks.Open as a run opens its
+/// workbook, closes it with SaveChanges False and deletes it.
 CheckResult CheckWorkbook(const HostCheckContext& context);
+
+/// After the host checks' results are in the report: Quit, the release,
+/// COM left, and the host's own end waited for (ended through its job if
+/// it does not come). A call that does not return here adds a note to the
+/// report's last line.
+void LetGoOfHost();

@@ -7,3 +7,8 @@
 /// banner reads it) and App\Ulvex (opened for reading, shared with every
 /// other opener, and closed again) in this program's own folder.
 InstallFacts ReadInstallFacts();
+
+/// The ZoneId of a Zone.Identifier stream (streamPath:
+/// "<file>:Zone.Identifier", or any file that holds such text); 0 when it
+/// cannot be read or names none.
+int ReadZoneId(const std::wstring& streamPath);

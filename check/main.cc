@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "check/check_ending.h"
 #include "check/check_options.h"
 #include "check/check_report.h"
 #include "check/host_check.h"
@@ -16,12 +17,12 @@
 #include "check/registration.h"
 #include "check/verdicts.h"
 #include "check/watchdog.h"
+#include "diagnosis/desktop_check.h"
 #include "handoff/handoff_store.h"
 #include "handoff/run_lock.h"
-#include "diagnosis/desktop_check.h"
-#include "ownership/host_registration.h"
 #include "option/arguments.h"
 #include "option/usage.h"
+#include "ownership/host_registration.h"
 #include "platform/console.h"
 #include "platform/install_paths.h"
 #include "platform/system_library.h"
@@ -57,8 +58,14 @@ int RunChecks(bool json, bool noHost) {
   const ULONGLONG started = GetTickCount64();
   CheckReport report(json, {ULVEX_CHECK_VERSION, Utf8(GetInstallFolder())});
   Print(report.Begin());
+  // From here a stop fails the check in progress (check/check_ending.h).
+  PrepareCheckEnding(noHost);
+  ShowProgress(report, kInstallCheck);
   const auto add = [&](const CheckResult& result) {
-    Print(report.Add(result));
+    OutputTurn turn;
+    const std::string lines = report.Add(result);
+    ShowProgress(report, NextCheck(result.id.c_str(), noHost));
+    Print(lines);
     return result.status;
   };
 
@@ -77,21 +84,36 @@ int RunChecks(bool json, bool noHost) {
 
   if (!noHost) {
     const bool bounded = limit.setting == TimeLimitSetting::Valid;
+    if (bounded) SetLimitText(limit.text);
     StartWatchdog(bounded ? started + limit.seconds * 1000ull : 0);
     HostCheckContext context;
-    context.report = &report;
     if (bounded) context.limitText = limit.text;
     context.lacksDesktop = lacksDesktop;
     bool hostStarted = false;
     add(CheckHostStart(context, hostStarted));
-    if (hostStarted) add(CheckWorkbook(context));
+    if (hostStarted) {
+      add(CheckMacros());
+      add(CheckWorkbook(context));
+    } else {
+      for (const CheckResult& skipped :
+           SkippedAfter(kHostStartCheck, false, "not run: host-start failed"))
+        add(skipped);
+    }
+    // The results are in: a call that does not return from here on adds
+    // a note to the last line.
+    LetGoOfHost();
     StopWatchdog();
   }
 
-  if (json)
-    PrintBytes(report.End());
-  else
-    Print(report.End());
+  {
+    OutputTurn turn;
+    FinishReport(report.Status());
+    if (json)
+      PrintBytes(report.End());
+    else
+      Print(report.End());
+  }
+  StopStopWatch();
   return report.Status();
 }
 

@@ -14,6 +14,7 @@ const char kTimeLimitCheck[] = "time-limit";
 const char kRunLockCheck[] = "run-lock";
 const char kLeftoverHostCheck[] = "leftover-host";
 const char kHostStartCheck[] = "host-start";
+const char kMacrosCheck[] = "macros";
 const char kWorkbookCheck[] = "workbook";
 
 namespace {
@@ -133,7 +134,71 @@ ServerPick PickServerView(const RegistrationFacts& facts) {
   return pick;
 }
 
+// Every check, in order; the ones from host-start on start the host.
+const char* const kCheckOrder[] = {
+    kInstallCheck,   kHandoffKeyCheck, kRegistrationCheck, kDcomIdentityCheck,
+    kDesktopCheck,   kTimeLimitCheck,  kRunLockCheck,      kLeftoverHostCheck,
+    kHostStartCheck, kMacrosCheck,     kWorkbookCheck};
+constexpr size_t kCheckCount = sizeof kCheckOrder / sizeof kCheckOrder[0];
+constexpr size_t kFirstHostCheck = 8;
+
+// The position of id in the order; kCheckCount when it is none.
+size_t CheckIndex(const char* id) {
+  for (size_t i = 0; i < kCheckCount; ++i)
+    if (id != nullptr && std::string(kCheckOrder[i]) == id) return i;
+  return kCheckCount;
+}
+
+// The words for a Zone.Identifier's zone.
+const char* ZoneWords(int zone) {
+  return zone == 4 ? "the restricted sites zone" : "the internet zone";
+}
+
 }  // namespace
+
+const char* NextCheck(const char* id, bool noHost) {
+  const size_t next = CheckIndex(id) + 1;
+  if (next >= (noHost ? kFirstHostCheck : kCheckCount)) return nullptr;
+  return kCheckOrder[next];
+}
+
+std::vector<CheckResult> SkippedAfter(const char* id, bool noHost,
+                                      const std::string& reason) {
+  std::vector<CheckResult> skipped;
+  for (const char* next = NextCheck(id, noHost); next != nullptr;
+       next = NextCheck(next, noHost))
+    skipped.push_back(Result(next, CheckStatus::Skip, reason));
+  return skipped;
+}
+
+int ParseZoneId(const std::string& text) {
+  const std::string key = "zoneid=";
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    line.erase(0, first);
+    if (line.size() <= key.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < key.size() && same; ++i) {
+      const char c = line[i] >= 'A' && line[i] <= 'Z' ? line[i] + 32 : line[i];
+      same = c == key[i];
+    }
+    if (!same) continue;
+    int zone = 0;
+    for (size_t i = key.size(); i < line.size(); ++i) {
+      if (line[i] < '0' || line[i] > '9') break;
+      zone = zone * 10 + (line[i] - '0');
+      if (zone > 1000) return 0;
+    }
+    return zone;
+  }
+  return 0;
+}
 
 CheckResult JudgeInstall(const InstallFacts& facts) {
   const std::string folder = Utf8(facts.folder);
@@ -146,16 +211,40 @@ CheckResult JudgeInstall(const InstallFacts& facts) {
   if (facts.workbookError != 0)
     AddProblem(problems,
                FileProblem("App\\Ulvex", facts.workbookError, "read"));
+  const bool marked = facts.zoneId == 3 || facts.zoneId == 4;
+  const std::string workbook = folder + "\\App\\Ulvex";
+  const std::string unblock =
+      "Unblock " + workbook +
+      ": its Properties, General, tick Unblock, OK; or in PowerShell "
+      "Unblock-File -LiteralPath '" +
+      workbook +
+      "'. An installation copied out of a downloaded ZIP carries the mark "
+      "on every file: unblock the ZIP before extracting it, or unblock the "
+      "files.";
+  if (marked && problems.empty())
+    return Result(kInstallCheck, CheckStatus::Fail,
+                  "App\\Ulvex carries the mark of the web (its "
+                  "Zone.Identifier says ZoneId=" +
+                      std::to_string(facts.zoneId) + ", " +
+                      ZoneWords(facts.zoneId) +
+                      "): Excel opens it without running its code, and every "
+                      "run waits for a report that never comes; in " +
+                      folder,
+                  unblock);
   if (problems.empty())
     return Result(kInstallCheck, CheckStatus::Ok,
                   "UlvexCmdLine.exe, Ulvex_32.exe (version " +
                       VersionNumberText(facts.product) +
                       ") and App\\Ulvex in " + folder);
+  if (marked)
+    AddProblem(problems, "App\\Ulvex carries the mark of the web (ZoneId=" +
+                             std::to_string(facts.zoneId) + ")");
   return Result(kInstallCheck, CheckStatus::Fail, problems + " in " + folder,
                 "Install or repair Ulvex so that the folder " + folder +
                     " holds UlvexCmdLine.exe, Ulvex_32.exe and App\\Ulvex, "
                     "readable by the account that runs the task, with "
-                    "UlvexCheck.exe beside them.");
+                    "UlvexCheck.exe beside them." +
+                    (marked ? " " + unblock : std::string()));
 }
 
 CheckResult JudgeHandoffKey(uint32_t openError) {
@@ -568,12 +657,68 @@ CheckResult JudgeHostStart(const HostStartFacts& facts) {
                 "desktop).");
 }
 
+CheckResult JudgeMacros(const MacroFacts& facts) {
+  if (facts.status != 0)
+    return Result(
+        kMacrosCheck, CheckStatus::Warn,
+        "Excel did not give its AutomationSecurity (" + Hex(facts.status) +
+            ")" +
+            (facts.words.empty() ? std::string() : ": " + Utf8(facts.words)),
+        "Look at Excel's macro settings for the account that runs "
+        "the task (File, Options, Trust Center, Trust Center "
+        "Settings, Macro Settings): the add-in's code must run "
+        "when a run opens its workbook.");
+  const std::string value =
+      "Application.AutomationSecurity is " + std::to_string(facts.security);
+  if (facts.security == 3)
+    return Result(
+        kMacrosCheck, CheckStatus::Fail,
+        value +
+            " (force disable): Excel opens the add-in workbook without "
+            "running its code, so every run waits for a report that never "
+            "comes",
+        "Have the setting that forces it removed for the account that runs "
+        "the task (a policy of the Office security settings, \"Automation "
+        "Security\", or an add-in or start-up file that sets it), then run "
+        "this check again.");
+  if (facts.security == 2)
+    return Result(kMacrosCheck, CheckStatus::Warn,
+                  value +
+                      " (by the user interface): the Trust Center's macro "
+                      "setting decides whether the add-in's code runs",
+                  "Make sure the Trust Center lets the add-in's code run for "
+                  "the account that runs the task (File, Options, Trust "
+                  "Center, Trust Center Settings: Macro Settings, or the "
+                  "install folder as a Trusted Location).");
+  if (facts.security == 1)
+    return Result(kMacrosCheck, CheckStatus::Ok,
+                  value +
+                      " (low): the add-in's code runs when a run opens its "
+                      "workbook");
+  return Result(kMacrosCheck, CheckStatus::Warn,
+                value + ", a value this check does not know",
+                "Look at Excel's macro settings for the account that runs "
+                "the task (File, Options, Trust Center, Trust Center "
+                "Settings, Macro Settings).");
+}
+
 CheckResult JudgeWorkbook(const WorkbookFacts& facts) {
+  const std::string file = Utf8(facts.file);
+  if (facts.fileError != 0)
+    return Result(kWorkbookCheck, CheckStatus::Fail,
+                  "this check's own file " + file + " cannot be written (" +
+                      ErrorText(facts.fileError) + ")",
+                  "Give the account that runs the task a temporary folder it "
+                  "can write to (the variables TEMP and TMP), as Excel "
+                  "needs one too, then run this check again.");
   if (facts.failedCall.empty())
     return Result(kWorkbookCheck, CheckStatus::Ok,
-                  "Workbooks.Add made a new workbook and its Close "
-                  "(SaveChanges False) closed it");
-  std::string found = facts.failedCall + " failed (" + Hex(facts.status) + ")";
+                  "Workbooks.Open opened " + file +
+                      ", a small file of this check's own, and its Close "
+                      "(SaveChanges False) closed it; the file was deleted");
+  std::string found = facts.failedCall;
+  if (facts.failedCall == "Workbooks.Open") found += " of " + file;
+  found += " failed (" + Hex(facts.status) + ")";
   if (!facts.hostSaid.empty())
     found += "; " + Utf8(facts.hostSaid);
   else if (!facts.words.empty())
@@ -583,30 +728,87 @@ CheckResult JudgeWorkbook(const WorkbookFacts& facts) {
           ? "This is the call that fails without the Desktop folder of the "
             "account's profile: create the folder that the desktop check "
             "names, then run this check again."
-          : "Open Excel by hand as the account that runs the task, make a "
-            "new blank workbook and close it; deal with what stops that (a "
-            "dialog, a damaged add-in or template, a full disk), then run "
-            "this check again.";
+          : "Open Excel by hand as the account that runs the task, open a "
+            "file with File, Open and close it; deal with what stops that (a "
+            "dialog, a damaged add-in, a policy that blocks files, a full "
+            "disk), then run this check again.";
   return Result(kWorkbookCheck, CheckStatus::Fail, found, advice);
 }
 
+std::string HostEndingWords(const HostEnding& host) {
+  const std::string close =
+      " and must be closed (Task Manager, Details) before the task's next "
+      "run";
+  switch (host.outcome) {
+    case HostEnding::NoHost:
+      return std::string();
+    case HostEnding::Ended:
+      return "the Excel this check started has been ended";
+    case HostEnding::EndedUntied:
+      return "the Excel this check started (process " +
+             std::to_string(host.processId) +
+             "), not yet tied to it, has been ended";
+    case HostEnding::Gone:
+      return "the Excel this check started had ended by itself";
+    case HostEnding::MayStillStart:
+      return "no Excel of this check could be found to end it: an Excel "
+             "may still be starting," +
+             close;
+    case HostEnding::Several:
+      return "more than one Excel has started since this check asked for "
+             "one, so none was ended: the one this check started may still "
+             "run," +
+             close;
+    default:
+      return "the Excel this check started (process " +
+             std::to_string(host.processId) + ") could not be ended (" +
+             ErrorText(host.error) + ")" + close;
+  }
+}
+
 CheckResult JudgeNoAnswer(const char* id, const std::string& call,
-                          const std::wstring& limitText) {
+                          const std::wstring& limitText,
+                          const HostEnding& host) {
+  std::string done = HostEndingWords(host);
+  if (!done.empty()) done = "; " + done;
   if (!limitText.empty())
     return Result(id, CheckStatus::Fail,
                   "the time limit (ULVEX_TIME_LIMIT=" + Utf8(limitText) +
-                      ") ran out during " + call +
-                      "; the Excel this check started has been ended",
+                      ") ran out during " + call + done,
                   "Give the task a longer ULVEX_TIME_LIMIT, or find out why "
                   "Excel is this slow for the account that runs the task.");
   return Result(id, CheckStatus::Fail,
-                "Excel did not answer " + call +
-                    " within 60 s; the Excel this check started has been "
-                    "ended",
+                "Excel did not answer " + call + " within 60 s" + done,
                 "Start Excel by hand as the account that runs the task and "
                 "look for what keeps it waiting (a dialog box, a first-start "
                 "question, an add-in that hangs), then run this check "
                 "again.");
+}
+
+CheckResult JudgeStopped(const char* id, const std::string& call,
+                         const char* stop, const HostEnding& host) {
+  std::string found = "the check was stopped by " + std::string(stop);
+  if (!call.empty()) found += " during " + call;
+  const std::string done = HostEndingWords(host);
+  if (!done.empty()) found += "; " + done;
+  return Result(id, CheckStatus::Fail, found,
+                "Let the check run to its end: a stopped check says nothing "
+                "about this installation. Run it again.");
+}
+
+std::string HostLetGoNote(const std::string& call,
+                          const std::wstring& limitText, const char* stop,
+                          const HostEnding& host) {
+  std::string note;
+  if (stop != nullptr)
+    note = "the check was stopped by " + std::string(stop) + " during " + call;
+  else if (!limitText.empty())
+    note = "the time limit (ULVEX_TIME_LIMIT=" + Utf8(limitText) +
+           ") ran out during " + call;
+  else
+    note = "Excel did not answer " + call + " within 60 s";
+  const std::string done = HostEndingWords(host);
+  return note + (done.empty() ? std::string() : "; " + done) + ".";
 }
 
 CheckResult JudgeOutOfTime(const char* id, const std::wstring& limitText) {

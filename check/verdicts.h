@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "check/check_report.h"
-#include "handoff/lock_probe.h"
 #include "diagnosis/desktop_check.h"
+#include "handoff/lock_probe.h"
 #include "platform/product_version.h"
 #include "platform/time_limit.h"
 
@@ -23,7 +23,17 @@ extern const char kTimeLimitCheck[];
 extern const char kRunLockCheck[];
 extern const char kLeftoverHostCheck[];
 extern const char kHostStartCheck[];
+extern const char kMacrosCheck[];
 extern const char kWorkbookCheck[];
+
+/// The check after id in the order; null after the last, and after the
+/// last one without the host when noHost (/nohost) is given.
+const char* NextCheck(const char* id, bool noHost);
+
+/// Every check after id (after the last one without the host when
+/// noHost), each as skipped with the reason ("not run: ...").
+std::vector<CheckResult> SkippedAfter(const char* id, bool noHost,
+                                      const std::string& reason);
 
 /// The installation folder's files. Errors are the platform's codes, 0
 /// when the file is there (and, for the workbook, could be opened for
@@ -33,8 +43,15 @@ struct InstallFacts {
   uint32_t programError = 0;   ///< UlvexCmdLine.exe
   ProductVersion product;      ///< Ulvex_32.exe's version
   uint32_t workbookError = 0;  ///< App\Ulvex
+  /// App\Ulvex's mark of the web: the ZoneId of its Zone.Identifier
+  /// stream, 0 when it has none.
+  int zoneId = 0;
 };
 CheckResult JudgeInstall(const InstallFacts& facts);
+
+/// The ZoneId that the text of a Zone.Identifier stream gives
+/// ("[ZoneTransfer]", "ZoneId=3"); 0 when it gives none.
+int ParseZoneId(const std::string& text);
 
 /// openError: 0 when the hand-off key could be opened with the rights a run
 /// needs (set, query, notify), otherwise why not.
@@ -125,10 +142,21 @@ struct HostStartFacts {
 };
 CheckResult JudgeHostStart(const HostStartFacts& facts);
 
-/// A new workbook made and closed again.
+/// Application.AutomationSecurity, read after the host started.
+struct MacroFacts {
+  uint32_t status = 0;  ///< the failure of reading it; 0 when read
+  std::wstring words;   ///< the failure's words
+  long security = 1;    ///< 1 low, 2 by the UI, 3 force-disable
+};
+CheckResult JudgeMacros(const MacroFacts& facts);
+
+/// A small file of the check's own opened with Workbooks.Open and closed
+/// again, as a run opens its workbook.
 struct WorkbookFacts {
+  std::wstring file;       ///< the file, under the temporary folder
+  uint32_t fileError = 0;  ///< the file could not be written: why
   /// The call that failed: "" when none did, else "Workbooks",
-  /// "Workbooks.Add" or "Close".
+  /// "Workbooks.Open" or "Close".
   std::string failedCall;
   uint32_t status = 0;
   std::wstring words;     ///< the failure's words
@@ -137,12 +165,42 @@ struct WorkbookFacts {
 };
 CheckResult JudgeWorkbook(const WorkbookFacts& facts);
 
+/// What an ending that cannot wait did to the host the check started.
+struct HostEnding {
+  enum Outcome {
+    NoHost,         ///< none was asked for
+    Ended,          ///< it was ended through its job
+    EndedUntied,    ///< not yet tied; found (processId) and ended
+    Gone,           ///< it had ended by itself
+    MayStillStart,  ///< not yet tied, and no such process was found
+    Several,        ///< not yet tied; several could be it: none ended
+    NotEnded,       ///< it could not be ended (processId, error)
+  } outcome = NoHost;
+  uint32_t processId = 0;
+  uint32_t error = 0;
+};
+
+/// What was done to the host, as words that follow "; "; empty for NoHost.
+std::string HostEndingWords(const HostEnding& host);
+
 /// A call into the host that did not return: within 60 s, or before the
 /// time limit ran out (limitText, e.g. "2h", when that came first). call
-/// names it ("CoCreateInstance", "Workbooks.Add", ...); the host has been
-/// ended.
+/// names it ("CoCreateInstance", "Workbooks.Open", ...); host says what was
+/// done to the host.
 CheckResult JudgeNoAnswer(const char* id, const std::string& call,
-                          const std::wstring& limitText);
+                          const std::wstring& limitText,
+                          const HostEnding& host = {HostEnding::Ended});
+
+/// The check was stopped (stop: "Ctrl+C", ...) while id was in progress,
+/// in call when one was ("" otherwise).
+CheckResult JudgeStopped(const char* id, const std::string& call,
+                         const char* stop, const HostEnding& host);
+
+/// The note for the last line when the host's ending could not be waited
+/// for: a call that did not return (stop null), or a stop.
+std::string HostLetGoNote(const std::string& call,
+                          const std::wstring& limitText, const char* stop,
+                          const HostEnding& host);
 
 /// A check that cannot run because the time limit has run out already.
 CheckResult JudgeOutOfTime(const char* id, const std::wstring& limitText);

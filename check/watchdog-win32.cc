@@ -1,16 +1,9 @@
-#include <cstdio>
-#include <string>
-
+#include "check/check_ending.h"
 #include "check/watchdog.h"
-#include "ownership/host_job.h"
 #include "platform/console.h"
 
 namespace {
 
-constexpr UINT kExitFailed = 1;
-// How long ending the host, and writing the last lines, may take.
-constexpr DWORD kHostEndWaitMs = 2000;
-constexpr DWORD kWriteWaitMs = 1000;
 constexpr DWORD kThreadStopMs = 1000;
 
 enum State { kIdle, kArmed, kFired };
@@ -23,38 +16,6 @@ ULONGLONG limitEnd = 0;
 State state = kIdle;
 bool stopping = false;
 ULONGLONG callEnd = 0;
-std::string stuck;
-std::string limited;
-// The bytes the watchdog writes, "\n" as "\r\n" as the C runtime writes it.
-std::string pending;
-
-DWORD WINAPI WriteStandardOutput(void*) {
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), pending.data(),
-            static_cast<DWORD>(pending.size()), &written, nullptr);
-  return 0;
-}
-
-// The call has not returned: the rest of the report goes out (on a thread
-// of its own, bounded: a pipe that nobody reads must not keep the check
-// alive), the host ends with its job, and so does the process.
-[[noreturn]] void TakeOver(const std::string& text) {
-  for (char c : text) {
-    if (c == '\n') pending += '\r';
-    pending += c;
-  }
-  const HANDLE writer =
-      CreateThread(nullptr, 0, WriteStandardOutput, nullptr, 0, nullptr);
-  if (writer != nullptr) {
-    WaitForSingleObject(writer, kWriteWaitMs);
-    CloseHandle(writer);
-  }
-  EndHostOfRun(kHostEndWaitMs);
-  // NOTE: ExitProcess would run the C runtime's clean-up while the check's
-  // thread, inside the call, may hold its locks.
-  TerminateProcess(GetCurrentProcess(), kExitFailed);
-  ExitProcess(kExitFailed);
-}
 
 DWORD WINAPI Watch(void*) {
   for (;;) {
@@ -70,9 +31,9 @@ DWORD WINAPI Watch(void*) {
       const ULONGLONG end = limitFirst ? limitEnd : callEnd;
       if (now >= end) {
         state = kFired;
-        const std::string text = limitFirst ? limited : stuck;
         LeaveCriticalSection(&lock);
-        TakeOver(text);
+        EndCheckNow(limitFirst ? EndingCause::TimeLimit
+                               : EndingCause::NoAnswer);
       }
       waitMs = static_cast<DWORD>(end - now);
     }
@@ -105,12 +66,12 @@ void StopWatchdog() {
 
 bool TimeLimitPassed() { return limitEnd != 0 && GetTickCount64() >= limitEnd; }
 
-void ArmWatchdog(const std::string& stuckText, const std::string& limitText) {
+void ArmWatchdog(const std::string& call) {
+  StopIfEnding();
   FlushOutput();
+  SetCallInProgress(call);
   if (thread == nullptr) return;
   EnterCriticalSection(&lock);
-  stuck = stuckText;
-  limited = limitText;
   callEnd = GetTickCount64() + kCallLimitMs;
   state = kArmed;
   LeaveCriticalSection(&lock);
@@ -118,11 +79,21 @@ void ArmWatchdog(const std::string& stuckText, const std::string& limitText) {
 }
 
 void DisarmWatchdog() {
-  if (thread == nullptr) return;
+  if (thread != nullptr) {
+    EnterCriticalSection(&lock);
+    state = kIdle;
+    LeaveCriticalSection(&lock);
+  }
+  // A stop waiting for the host's tie goes on now; an ending that has
+  // begun ends the process, and this thread stops here.
+  CallReturned();
+  SetCallInProgress("");
+}
+
+bool CallArmed() {
+  if (thread == nullptr) return false;
   EnterCriticalSection(&lock);
-  const bool fired = state == kFired;
-  state = kIdle;
+  const bool armed = state == kArmed;
   LeaveCriticalSection(&lock);
-  // The watchdog writes the report's end and ends the process.
-  if (fired) Sleep(INFINITE);
+  return armed;
 }

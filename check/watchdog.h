@@ -1,6 +1,6 @@
 // The bound on every call the check makes into the host: a call that has
 // not returned within 60 s, or before the time limit (ULVEX_TIME_LIMIT)
-// runs out, ends the host through its job and the check with a failure.
+// runs out, ends the check at once (check/check_ending.h).
 #pragma once
 
 #include <windows.h>
@@ -22,13 +22,14 @@ void StopWatchdog();
 /// True once the time limit has run out.
 bool TimeLimitPassed();
 
-/// Before a call into the host: if it has not returned within
-/// kCallLimitMs, the watchdog writes stuckText (the rest of the report, as
-/// if the check ended there) to standard output; if the time limit runs
-/// out first, limitText. Then it ends the host the check started and the
-/// process, with status 1. Standard output is flushed first.
-void ArmWatchdog(const std::string& stuckText, const std::string& limitText);
+/// Before a call into the host (call names it in the report): if it has
+/// not returned within kCallLimitMs, or before the time limit runs out,
+/// the check ends at once. Stops the calling thread for good when an
+/// ending has begun.
+void ArmWatchdog(const std::string& call);
 
-/// After the call. Should the watchdog have taken over meanwhile, never
-/// returns: the process is ending.
+/// After the call. Should an ending have begun meanwhile, never returns.
 void DisarmWatchdog();
+
+/// True while a call is armed.
+bool CallArmed();

@@ -13,6 +13,8 @@ std::atomic<HANDLE> hostJob{nullptr};
 std::atomic<HANDLE> hostProcess{nullptr};
 std::atomic<bool> hostEnded{false};
 std::atomic<bool> hostStarting{false};
+// Written before hostStarting is set, read after it has been seen set.
+FILETIME hostStartBegan = {};
 
 void PrintUntied(DWORD error) {
   if (error == 0)
@@ -124,17 +126,24 @@ void LetHostOutliveRun() {
   fflush(stdout);
 }
 
-void BeginHostStart() { hostStarting.store(true); }
+void BeginHostStart() {
+  GetSystemTimeAsFileTime(&hostStartBegan);
+  hostStarting.store(true);
+}
 
 void EndHostStart() { hostStarting.store(false); }
 
 bool HostStarting() { return hostStarting.load(); }
+
+FILETIME HostStartBegan() { return hostStartBegan; }
 
 bool HostOfRunRunning() {
   const HANDLE process = hostProcess.load();
   return process != nullptr && !hostEnded.load() &&
          WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
+
+bool HostOfRunKnown() { return hostProcess.load() != nullptr; }
 
 bool EndHostOfRun(DWORD waitMs) {
   const HANDLE process = hostProcess.load();

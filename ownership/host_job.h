@@ -58,8 +58,16 @@ void BeginHostStart();
 void EndHostStart();
 bool HostStarting();
 
+/// When the last BeginHostStart was called (system time): a host asked for
+/// since was created after it (ownership/untied_host.h).
+FILETIME HostStartBegan();
+
 /// True while the host the run started runs and can be ended by it.
 bool HostOfRunRunning();
+
+/// True once the run has a host it can end (tied, or at least opened to
+/// be ended), whether it still runs or not.
+bool HostOfRunKnown();
 
 /// Ends the host the run started and waits at most waitMs for it to go.
 /// Safe on any thread and takes no C runtime lock. True when there was a

@@ -7,8 +7,9 @@
 // Once the add-in's final text has been read, none of them does: the run
 // ends with the add-in's verdict and leaves the host running.
 //
-// The console handler (console_handler-win32.cc), the hidden session window
-// (session_watch-win32.cc) and the time-limit watchdog
+// The console handler and the hidden session window, which both programs
+// share (platform/stop_signals.h, installed for the run by
+// console_handler-win32.cc), and the time-limit watchdog
 // (time_limit_watch-win32.cc) each hand their interruption to the claim of
 // who ends the run (run_ending-win32.cc).
 #pragma once

@@ -79,25 +79,6 @@ enum Ender { kNobody, kRunThread, kVerdict, kHandler };
 std::atomic<int> ender{kNobody};
 std::atomic<int> verdictStatus{kExitInterrupted};
 
-const char* Describe(DWORD kind) {
-  switch (kind) {
-    case CTRL_C_EVENT:
-      return "Ctrl+C";
-    case CTRL_BREAK_EVENT:
-      return "Ctrl+Break";
-    case CTRL_CLOSE_EVENT:
-      return "closing the console window";
-    case CTRL_LOGOFF_EVENT:
-      return "the user logging off";
-    case kClosingApplications:
-      return "an installer or an update closing programs";
-    case kCloseRequested:
-      return "a request to close the program";
-    default:
-      return "the system shutting down";
-  }
-}
-
 // Appends printf-style text to buffer (always terminated, never overrun).
 void Append(char* buffer, size_t size, const char* format, const char* a = "",
             const char* b = "", const char* c = "", const char* d = "") {
@@ -111,8 +92,8 @@ void Append(char* buffer, size_t size, const char* format, const char* a = "",
 void FormatInterruption(char* buffer, size_t size) {
   const DWORD kind = interruptKind.load();
   if (kind != kTimeLimitReached) {
-    Append(buffer, size, "%sRun interrupted by %s.%s", LineEnd, Describe(kind),
-           LineEnd);
+    Append(buffer, size, "%sRun interrupted by %s.%s", LineEnd,
+           StopKindWords(kind), LineEnd);
     return;
   }
   SYSTEMTIME now;

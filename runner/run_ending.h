@@ -6,10 +6,10 @@
 
 #include <windows.h>
 
-/// Interruptions of the run's own, beside the console's CTRL_* events.
-constexpr DWORD kClosingApplications = 0x100;  // an installer, an update
+#include "platform/stop_signals.h"
+
+/// The run's own interruption, beside the stops of platform/stop_signals.h.
 constexpr DWORD kTimeLimitReached = 0x101;
-constexpr DWORD kCloseRequested = 0x102;  // WM_CLOSE, taskkill without /f
 
 /// Creates the events and keeps a handle of the calling (the run's)
 /// thread; false when the events cannot be had: the run then has no

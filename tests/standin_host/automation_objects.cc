@@ -412,13 +412,16 @@ constexpr DISPID kWindowState = 4;
 constexpr DISPID kHwnd = 5;
 constexpr DISPID kVersion = 6;
 constexpr DISPID kQuit = 7;
-constexpr Member kApplicationMembers[] = {{L"Visible", kVisible},
-                                          {L"Workbooks", kWorkbooks},
-                                          {L"FileValidation", kFileValidation},
-                                          {L"WindowState", kWindowState},
-                                          {L"Hwnd", kHwnd},
-                                          {L"Version", kVersion},
-                                          {L"Quit", kQuit}};
+constexpr DISPID kAutomationSecurity = 8;
+constexpr Member kApplicationMembers[] = {
+    {L"Visible", kVisible},
+    {L"Workbooks", kWorkbooks},
+    {L"FileValidation", kFileValidation},
+    {L"WindowState", kWindowState},
+    {L"Hwnd", kHwnd},
+    {L"Version", kVersion},
+    {L"Quit", kQuit},
+    {L"AutomationSecurity", kAutomationSecurity}};
 // The version as the host gives it: major and minor, as text.
 constexpr wchar_t kVersionText[] = L"16.0";
 
@@ -467,9 +470,10 @@ class Application : public DispatchObject {
       State().quitCalled = true;
       return S_OK;
     }
-    LONG& stored = id == kVisible          ? visible_
-                   : id == kFileValidation ? fileValidation_
-                                           : windowState_;
+    LONG& stored = id == kVisible              ? visible_
+                   : id == kFileValidation     ? fileValidation_
+                   : id == kAutomationSecurity ? automationSecurity_
+                                               : windowState_;
     if (flags & DISPATCH_PROPERTYPUT) {
       VARIANT value;
       const HRESULT status =
@@ -481,6 +485,9 @@ class Application : public DispatchObject {
         return Raise(exception, L"Unable to set the WindowState property");
       if (id == kFileValidation && number != 0 && number != 1)
         return Raise(exception, L"Unable to set the FileValidation property");
+      if (id == kAutomationSecurity && (number < 1 || number > 3))
+        return Raise(exception,
+                     L"Unable to set the AutomationSecurity property");
       stored = number;
       return S_OK;
     }
@@ -504,6 +511,9 @@ class Application : public DispatchObject {
   LONG visible_ = VARIANT_FALSE;
   LONG fileValidation_ = 0;
   LONG windowState_ = kNormal;
+  // As the host: low at every start, unless a policy forces another value
+  // (the script's automation-security).
+  LONG automationSecurity_ = State().directives.automationSecurity;
 };
 
 class Factory : public IClassFactory {

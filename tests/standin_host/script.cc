@@ -206,6 +206,9 @@ Script ParseScript(const std::string& text) {
     } else if (command == "slow-start" &&
                ParseNumber(argument, kMaxSleepMs, value)) {
       script.slowStartMs = static_cast<DWORD>(value);
+    } else if (command == "automation-security" &&
+               ParseNumber(argument, 3, value) && value >= 1) {
+      script.automationSecurity = static_cast<LONG>(value);
     } else if (command == "slow-release" &&
                ParseNumber(argument, kMaxSleepMs, value)) {
       script.slowReleaseMs = static_cast<DWORD>(value);

@@ -43,9 +43,10 @@ struct Script {
   std::vector<std::string> errors;      ///< "line 3: ...", for the log
   bool hangOpen = false;                ///< Open never returns
   bool failOpenStarted = false;         ///< Open starts the add-in, then fails
-  bool stay = false;        ///< the host stays after its last release
-  DWORD slowStartMs = 0;    ///< before the class is registered
-  DWORD slowReleaseMs = 0;  ///< in the client's last release
+  bool stay = false;            ///< the host stays after its last release
+  DWORD slowStartMs = 0;        ///< before the class is registered
+  DWORD slowReleaseMs = 0;      ///< in the client's last release
+  LONG automationSecurity = 1;  ///< AutomationSecurity at start-up
 };
 
 /// The largest script file the host reads.

@@ -37,28 +37,34 @@ bool FreshClassId(wchar_t (&clsid)[64]) {
          StringFromGUID2(fresh, clsid, sizeof clsid / sizeof *clsid) != 0;
 }
 
-// Deletes progId and the class its CLSID key names, in view.
-void DeleteProgIdAndClass(const std::wstring& progId, REGSAM view = 0) {
-  HKEY root = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, nullptr, 0,
-                    KEY_READ | DELETE | KEY_SET_VALUE | view,
-                    &root) != ERROR_SUCCESS)
-    return;
+// Deletes progId and the class its CLSID key names, below classes.
+void DeleteProgIdAndClass(HKEY classes, const std::wstring& progId) {
   wchar_t registered[64] = {};
   DWORD bytes = sizeof registered - sizeof(wchar_t);
-  if (RegGetValueW(root, (progId + L"\\CLSID").c_str(), nullptr, RRF_RT_REG_SZ,
-                   nullptr, registered, &bytes) == ERROR_SUCCESS &&
+  if (RegGetValueW(classes, (progId + L"\\CLSID").c_str(), nullptr,
+                   RRF_RT_REG_SZ, nullptr, registered,
+                   &bytes) == ERROR_SUCCESS &&
       registered[0] != L'\0') {
-    RegDeleteTreeW(root, (std::wstring(L"CLSID\\") + registered).c_str());
-    RegDeleteTreeW(root, (std::wstring(L"AppID\\") + registered).c_str());
+    RegDeleteTreeW(classes, (std::wstring(L"CLSID\\") + registered).c_str());
+    RegDeleteTreeW(classes, (std::wstring(L"AppID\\") + registered).c_str());
   }
-  RegDeleteTreeW(root, progId.c_str());
-  RegCloseKey(root);
+  RegDeleteTreeW(classes, progId.c_str());
 }
+
+// Removes every key of the test's ProgIDs and classes below classes.
+void DeleteTestClasses(HKEY classes) {
+  DeleteProgIdAndClass(classes, standin::kProgId);
+  DeleteProgIdAndClass(classes, kVersionedProgId);
+  for (const wchar_t* clsid :
+       {standin::kHostClsidText, standin::kBrokenClsidText})
+    RegDeleteTreeW(classes, (std::wstring(L"CLSID\\") + clsid).c_str());
+}
+
+void DeleteTestClassesEverywhere();
 
 bool RegisterClass(const wchar_t* clsid, const std::wstring& server,
                    const std::wstring& curVer) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   const std::wstring progId = standin::kProgId;
   const std::wstring classKey = std::wstring(L"CLSID\\") + clsid;
   bool ok = SetDefault(progId, L"Ulvex test stand-in host") &&
@@ -111,7 +117,7 @@ bool RegisterStandInHost(const std::wstring& curVer) {
 
 bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
                         bool throughCurVer, REGSAM view) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   wchar_t clsid[64];
   return FreshClassId(clsid) &&
          WriteHostServer(clsid, commandLine, type, throughCurVer, view);
@@ -120,7 +126,7 @@ bool RegisterHostServer(const std::wstring& commandLine, DWORD type,
 bool RegisterHostServerInViews(const std::wstring& commandLine32,
                                const std::wstring& commandLine64,
                                const std::wstring& executable64) {
-  UnregisterStandInHost();
+  DeleteTestClassesEverywhere();
   wchar_t clsid[64];
   if (!FreshClassId(clsid) ||
       !WriteHostServer(clsid, commandLine32, REG_SZ, false, KEY_WOW64_32KEY) ||
@@ -171,16 +177,35 @@ bool SetStandInRunAs(const std::wstring& runAs) {
   return status == ERROR_SUCCESS;
 }
 
+namespace {
+
+void DeleteTestClassesEverywhere() {
+  // What was written through HKEY_CLASSES_ROOT lands in the machine's
+  // classes (or, on Windows, the user's where the key is the user's), in
+  // the view the writer chose. Each view's key is opened by its full path:
+  // NOTE: Wine ignores KEY_WOW64_32KEY on HKEY_CLASSES_ROOT itself
+  // (RegOpenKeyExW with no subkey hands back the root), so a delete through
+  // it left the 32-bit view's class in place.
+  DeleteTestClasses(HKEY_CLASSES_ROOT);
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      HKEY classes = nullptr;
+      if (RegOpenKeyExW(root, L"Software\\Classes", 0,
+                        KEY_READ | DELETE | KEY_SET_VALUE | view,
+                        &classes) != ERROR_SUCCESS)
+        continue;
+      DeleteTestClasses(classes);
+      RegCloseKey(classes);
+    }
+}
+
+}  // namespace
+
 void UnregisterStandInHost() {
-  for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-    DeleteProgIdAndClass(standin::kProgId, view);
-    DeleteProgIdAndClass(kVersionedProgId, view);
-  }
-  RegDeleteTreeW(HKEY_CLASSES_ROOT,
-                 (std::wstring(L"CLSID\\") + standin::kHostClsidText).c_str());
-  RegDeleteTreeW(
-      HKEY_CLASSES_ROOT,
-      (std::wstring(L"CLSID\\") + standin::kBrokenClsidText).c_str());
+  DeleteTestClassesEverywhere();
+  // The scenario's key, and the tests' own key when nothing else is in it.
+  RegDeleteTreeW(HKEY_CURRENT_USER, standin::kScenarioKey);
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\UlvexTest");
 }
 
 bool RegisterBrokenHost() {

@@ -44,7 +44,8 @@ bool RegisterHostServerInViews(const std::wstring& commandLine32,
 /// ID) whose RunAs value is runAs, as dcomcnfg's Identity tab sets it.
 bool SetStandInRunAs(const std::wstring& runAs);
 
-/// Removes the ProgID and both test classes (so "not registered" runs).
+/// Removes the ProgID and both test classes (so "not registered" runs) in
+/// both registry views, and the scenario's key.
 void UnregisterStandInHost();
 
 /// Registers the ProgID (CurVer Excel.Application.16) with a class whose

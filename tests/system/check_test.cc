@@ -14,6 +14,7 @@
 #include "tests/support/handoff_key.h"
 #include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
+#include "tests/support/machine_facts.h"
 #include "tests/support/registry_backup.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
@@ -52,6 +53,26 @@ bool HasLineStarting(const std::string& out, const std::string& start) {
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The host's calls, with the check's own file in Open's line named
+// "(the check's file)" once it has been found to be one under the
+// temporary folder that is gone again.
+std::vector<std::string> HostCalls(const std::vector<std::string>& log) {
+  std::vector<std::string> calls = ulvex_test::StandInCalls(log);
+  const std::string open = "METHOD Open VT_BSTR ";
+  for (std::string& call : calls) {
+    if (call.rfind(open, 0) != 0) continue;
+    const std::string path = call.substr(open.size());
+    const bool own = path.find("\\UlvexCheck-") != std::string::npos &&
+                     EndsWith(path, ".txt");
+    EXPECT_TRUE(own) << path;
+    EXPECT_EQ(GetFileAttributesW(ulvex_test::Widen(path).c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << path << " is left";
+    if (own) call = "METHOD Open (the check's file)";
+  }
+  return calls;
 }
 
 // The hand-off key, the stand-in's scenario and registration are put back
@@ -98,16 +119,17 @@ ulvex_test::ProgramRun RunCheck(const Installed& installed,
 }
 
 TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
-  const std::string notReady1 =
-      "This installation is not ready: 1 check failed.";
-  const std::string notReady2 =
-      "This installation is not ready: 2 checks failed.";
-  const std::vector<std::string> allHostCalls = {"GET Hwnd",
-                                                 "GET Version",
-                                                 "GET Workbooks",
-                                                 "METHOD Add",
-                                                 "METHOD Close VT_BOOL 0",
-                                                 "METHOD Quit"};
+  const std::string notReady1 = "This installation is not ready: 1 check";
+  const std::string notReady2 = "This installation is not ready: 2 checks";
+  const std::vector<std::string> allHostCalls = {
+      "GET Hwnd",
+      "GET Version",
+      "GET AutomationSecurity",
+      "GET Workbooks",
+      "METHOD Open (the check's file)",
+      "METHOD Close VT_BOOL 0",
+      "METHOD Quit"};
+  const std::string hostSkipped = "not run: host-start failed";
   const struct {
     const char* name;
     bool handoffKey;
@@ -121,6 +143,7 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
     std::string last;
     std::vector<std::string> hostCalls;  // in the stand-in's log
     const wchar_t* runAs = nullptr;      // the class's DCOM identity; none
+    bool hostEndsItself = false;  // the host's log ends with its own exit
   } rows[] = {
       {"ready",
        true,
@@ -142,9 +165,12 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
         Line("ok", "run-lock", "the run lock "),
         Line("ok", "leftover-host", "no Excel left running"),
         Line("ok", "host-start", "Excel 16.0 started in "),
-        Line("ok", "workbook", "Workbooks.Add made a new workbook")},
+        Line("ok", "macros", "Application.AutomationSecurity is 1 (low)"),
+        Line("ok", "workbook", "Workbooks.Open opened ")},
        kReady,
-       allHostCalls},
+       allHostCalls,
+       nullptr,
+       true},
       {"the hand-off key missing",
        false,
        true,
@@ -171,7 +197,9 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
              "Excel.Application names no class in either registry view"),
         Line("FAIL", "host-start",
              "CLSIDFromProgID() failed:0x800401f3: Invalid class string "
-             "(CO_E_CLASSSTRING)")},
+             "(CO_E_CLASSSTRING)"),
+        Line("skip", "macros", hostSkipped),
+        Line("skip", "workbook", hostSkipped)},
        notReady2,
        {}},
       {"App\\Ulvex missing",
@@ -185,22 +213,60 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
        {Line("FAIL", "install", "App\\Ulvex is missing in ")},
        notReady1,
        {}},
-      {"Add refused by the host",
+      {"Open refused by the host",
        true,
        true,
        true,
-       "fail Add\n",
+       "fail Open\n",
        nullptr,
        L"",
        1,
-       {Line("FAIL", "workbook",
-             "Workbooks.Add failed (0x80020009); Excel said (StandInHost): "
-             "Told to fail: Add"),
+       {Line("FAIL", "workbook", "Workbooks.Open of "),
         "     What to do: Open Excel by hand as the account that runs the "
         "task"},
        notReady1,
-       {"GET Hwnd", "GET Version", "GET Workbooks", "METHOD Add",
-        "METHOD Quit"}},
+       {"GET Hwnd", "GET Version", "GET AutomationSecurity", "GET Workbooks",
+        "METHOD Open (the check's file)", "METHOD Quit"}},
+      {"macros forced off by a policy",
+       true,
+       true,
+       true,
+       "automation-security 3\n",
+       nullptr,
+       L"",
+       1,
+       {Line("FAIL", "macros",
+             "Application.AutomationSecurity is 3 (force disable)"),
+        Line("ok", "workbook", "Workbooks.Open opened ")},
+       notReady1,
+       allHostCalls},
+      {"macros as the Trust Center says",
+       true,
+       true,
+       true,
+       "automation-security 2\n",
+       nullptr,
+       L"",
+       0,
+       {Line("warn", "macros",
+             "Application.AutomationSecurity is 2 (by the user interface)")},
+       kReady,
+       allHostCalls},
+      {"a start slower than the time limit",
+       true,
+       true,
+       true,
+       "slow-start 20000\n",
+       L"5s",
+       L"",
+       1,
+       {Line("FAIL", "host-start",
+             "the time limit (ULVEX_TIME_LIMIT=5s) ran out during its start "
+             "(CoCreateInstance); the Excel this check started (process "),
+        Line("skip", "macros", "not run: host-start did not finish"),
+        Line("skip", "workbook", "not run: host-start did not finish")},
+       notReady1,
+       {}},
       {"a time limit that is none",
        true,
        true,
@@ -219,16 +285,17 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
        true,
        true,
        true,
-       "slow Add 60000\n",
+       "slow Open 60000\n",
        L"4s",
        L"",
        1,
        {Line("ok", "time-limit", "4 seconds (ULVEX_TIME_LIMIT=4s)"),
         Line("FAIL", "workbook",
              "the time limit (ULVEX_TIME_LIMIT=4s) ran out during "
-             "Workbooks.Add; the Excel this check started has been ended")},
+             "Workbooks.Open; the Excel this check started has been ended")},
        notReady1,
-       {"GET Hwnd", "GET Version", "GET Workbooks", "METHOD Add"}},
+       {"GET Hwnd", "GET Version", "GET AutomationSecurity", "GET Workbooks",
+        "METHOD Open (the check's file)"}},
       {"DCOM identity: the interactive user",
        true,
        true,
@@ -279,14 +346,25 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
     EXPECT_EQ(run.err, "");
     for (const std::string& line : row.lines)
       EXPECT_TRUE(HasLineStarting(out, line)) << line << "\n---\n" << out;
-    EXPECT_TRUE(EndsWith(out, "\n\n" + row.last + "\n")) << out;
+    const size_t last = out.rfind("\n\n");
+    EXPECT_TRUE(last != std::string::npos &&
+                out.compare(last + 2, row.last.size(), row.last) == 0 &&
+                out.find('\n', last + 2) == out.size() - 1)
+        << out;
 
     // Each call into the host, in order; then the host is gone with the
-    // check, whichever way it ended.
+    // check, whichever way it ended: by its own end once let go of, where
+    // the check waited for it.
     const auto log = ulvex_test::ReadStandInLog(installed.log);
-    EXPECT_EQ(ulvex_test::StandInCalls(log), row.hostCalls);
-    if (row.hostCalls.empty()) EXPECT_TRUE(log.empty()) << log.size();
+    EXPECT_EQ(HostCalls(log), row.hostCalls);
+    if (row.hostCalls.empty() && row.script.find("slow-start") != 0)
+      EXPECT_TRUE(log.empty()) << log.size();
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+    if (row.hostEndsItself) {
+      const auto whole = ulvex_test::ReadStandInLog(installed.log);
+      EXPECT_TRUE(!whole.empty() && whole.back() == "EXIT released")
+          << (whole.empty() ? "" : whole.back());
+    }
     // Nothing was created or written.
     EXPECT_EQ(ulvex_test::HandoffKeyExists(), row.handoffKey);
     EXPECT_EQ(ulvex_test::ReadHandoffData(L"CommandLine").data,
@@ -562,17 +640,72 @@ TEST_F(CheckTest, JsonIsOneObjectWithEveryCheck) {
     for (const auto& check : report["checks"]) {
       ids.push_back(check["id"]);
       const std::string status = check["status"];
-      EXPECT_EQ(check["advice"].is_null(), status == "ok") << check.dump();
+      EXPECT_EQ(check["advice"].is_null(), status == "ok" || status == "skip")
+          << check.dump();
       EXPECT_TRUE(check["found"].is_string()) << check.dump();
       const bool failed = check["id"] == "handoff-key" && !row.handoffKey;
+      // Without an interactive desktop the line depends on the profile's
+      // Desktop folders (TheDesktopLineFollowsTheSession).
+      if (check["id"] == "desktop" &&
+          !ulvex_test::SessionHasInteractiveDesktop())
+        continue;
       EXPECT_EQ(status, failed ? "fail" : "ok") << check.dump();
     }
     const std::vector<std::string> order = {
         "install",    "handoff-key", "host-registration", "dcom-identity",
         "desktop",    "time-limit",  "run-lock",          "leftover-host",
-        "host-start", "workbook"};
+        "host-start", "macros",      "workbook"};
     EXPECT_EQ(ids, order);
     EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+  }
+}
+
+// A check stopped with Ctrl+C fails: the step in progress says so, the
+// host it started is ended, and the status is 1, never 0.
+TEST_F(CheckTest, AStoppedCheckFails) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  const struct {
+    const char* name;
+    std::string script;
+    std::string after;  // the line the check has printed when stopped
+    std::string line;
+  } rows[] = {
+      {"during the host's start", "slow-start 4000\n",
+       Line("ok", "leftover-host", ""),
+       Line("FAIL", "host-start",
+            "the check was stopped by Ctrl+C during its start "
+            "(CoCreateInstance); the Excel this check started has been "
+            "ended")},
+      {"during the workbook step", "slow Open 20000\n",
+       Line("ok", "macros", ""),
+       Line("FAIL", "workbook",
+            "the check was stopped by Ctrl+C during Workbooks.Open; the "
+            "Excel this check started has been ended")},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+    Installed installed(row.script);
+    RunOptions options;
+    options.timeoutMs = kCheckLimitMs;
+    options.unsetEnv[L"ULVEX_TIME_LIMIT"] = true;
+    options.watch = [&row](RunningChild& child) {
+      if (!child.WaitForOutput(row.after, 0, kCheckLimitMs)) return;
+      Sleep(1000);  // well inside the call that the host makes slow
+      EXPECT_TRUE(
+          ulvex_test::SendConsoleControl(child.process(), CTRL_C_EVENT));
+    };
+    const auto run = RunProgram(installed.folder.QuotedCheck(), options);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 1u) << out;
+    EXPECT_TRUE(HasLineStarting(out, row.line)) << out;
+    EXPECT_NE(out.find("\n\nThis installation is not ready: 1 check"),
+              std::string::npos)
+        << out;
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+    ulvex_test::KillStandInHosts();
   }
 }
 
@@ -678,6 +811,85 @@ TEST_F(CheckTest, SwitchesAndTheirErrors) {
     else
       EXPECT_NE(out.find(row.out), std::string::npos) << out;
   }
+}
+
+// The desktop line follows the session the check runs in, with a profile
+// that has no Desktop folder: ok in a session with an interactive desktop;
+// without one (session 0 or a hidden window station, as for a task that
+// runs whether the user is logged on or not) a FAIL that names the folder.
+TEST_F(CheckTest, TheDesktopLineFollowsTheSession) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
+  Installed installed("");
+  RunOptions options;
+  options.timeoutMs = kCheckLimitMs;
+  options.unsetEnv[L"ULVEX_TIME_LIMIT"] = true;
+  options.setEnv[L"USERPROFILE"] = installed.folder.path();
+  const auto run =
+      RunProgram(installed.folder.QuotedCheck() + L" /nohost", options);
+  ASSERT_TRUE(run.started);
+  const std::string out = Lines(run.out);
+  if (ulvex_test::SessionHasInteractiveDesktop()) {
+    EXPECT_TRUE(HasLineStarting(
+        out, Line("ok", "desktop",
+                  "this session (" + std::to_string(ulvex_test::SessionId()) +
+                      ") has an interactive desktop\n")))
+        << out;
+    EXPECT_EQ(run.exitCode, 0u) << out;
+  } else {
+    EXPECT_TRUE(HasLineStarting(
+        out, Line("FAIL", "desktop", "no interactive desktop (session 0 ")))
+        << out;
+    EXPECT_NE(out.find(Narrow(installed.folder.path()) + "\\Desktop is missing"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(run.exitCode, 1u) << out;
+  }
+}
+
+// A per-user registration of the host (HKCU\Software\Classes) counts for an
+// unelevated check, which reads HKEY_CLASSES_ROOT and so the user's classes
+// first; an elevated one trusts the machine's alone, as COM does.
+TEST_F(CheckTest, APerUserRegistrationCountsOnlyWithoutElevation) {
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  const bool elevated = ulvex_test::TokenIsElevated();
+  if (!ulvex_test::RegisterStandInHost(L"Excel.Application.16") && !elevated)
+    GTEST_SKIP() << "an unelevated token may not register the machine's "
+                    "class (" << ulvex_test::MachineFactsLine() << ")";
+  // The user's ProgID hides the machine's whole in the merged view: it
+  // names the same class, with a version of its own.
+  wchar_t clsid[64] = {};
+  DWORD bytes = sizeof clsid - sizeof(wchar_t);
+  ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
+                         L"Software\\Classes\\Excel.Application\\CLSID",
+                         nullptr, RRF_RT_REG_SZ, nullptr, clsid, &bytes),
+            ERROR_SUCCESS);
+  const std::wstring perUser = L"Excel.Application.12";
+  const std::wstring key = L"Software\\Classes\\Excel.Application";
+  for (const auto& value : {std::make_pair(L"\\CLSID", std::wstring(clsid)),
+                            std::make_pair(L"\\CurVer", perUser)})
+    if (!ulvex_test::WriteRegistryValue(
+            HKEY_CURRENT_USER, key + value.first, nullptr, REG_SZ,
+            value.second.c_str(),
+            static_cast<DWORD>((value.second.size() + 1) * sizeof(wchar_t))))
+      // NOTE: Wine's prefix refuses keys under HKCU\Software\Classes.
+      GTEST_SKIP() << "no per-user class can be registered here: "
+                      "HKCU\\Software\\Classes refuses new keys ("
+                   << ulvex_test::MachineFactsLine() << ")";
+  if (!elevated && !ulvex_test::ClassesRootMergesUserClasses())
+    GTEST_SKIP() << "HKEY_CLASSES_ROOT shows no per-user class here ("
+                 << ulvex_test::MachineFactsLine() << ")";
+  Installed installed("");
+  const auto run = RunCheck(installed, L"/nohost");
+  ASSERT_TRUE(run.started);
+  const std::string out = Lines(run.out);
+  EXPECT_TRUE(HasLineStarting(
+      out, Line("ok", "host-registration",
+                elevated ? "Excel.Application of the machine "
+                           "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an "
+                           "elevated run trusts): version 16,"
+                         : "Excel.Application: version 12,")))
+      << ulvex_test::MachineFactsLine() << "\n" << out;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "tests/support/handoff_key.h"
 #include "tests/support/install_folder.h"
+#include "tests/support/registry_backup.h"
 #include "tests/support/run_program.h"
 #include "tests/support/standin_host.h"
 
@@ -295,8 +296,11 @@ class ProgressTest : public testing::Test {
   void TearDown() override {
     ulvex_test::KillStandInHosts();
     ulvex_test::UnregisterStandInHost();
-    CreateHandoffKey();
   }
+
+  // The hand-off key as it was before the test.
+  ulvex_test::RegistryBackup keepHandoff_{HKEY_CURRENT_USER,
+                                          L"Software\\Quennet\\Ulvex"};
 
   // Everything a run needs so that it reaches the monitor.
   void ReachTheMonitor() {

@@ -92,6 +92,31 @@ TEST(CheckReportTest, LinesAndTheVerdict) {
   EXPECT_EQ(json.Begin(), "");
   EXPECT_EQ(json.Add(fail), "");
   EXPECT_EQ(json.Status(), 1);
+
+  // A skipped check has no advice and fails nothing; a note goes on the
+  // last line and keeps the results; a stop is never ready.
+  const CheckResult skip = {"workbook", CheckStatus::Skip, "not run", ""};
+  EXPECT_EQ(ResultLines(skip), "skip workbook          not run\n");
+  EXPECT_EQ(report.EndWith({skip}, "", false),
+            ResultLines(skip) +
+                "\nThis installation is ready for an unattended Ulvex "
+                "Task.\n");
+  EXPECT_EQ(report.StatusWith({skip}, false), 0);
+  EXPECT_EQ(report.EndWith({}, "Quit hung.", false),
+            "\nThis installation is ready for an unattended Ulvex Task. "
+            "Note: Quit hung.\n");
+  EXPECT_EQ(report.EndWith({}, "Quit hung.", true),
+            "\nThis installation is not ready: the check was stopped. Note: "
+            "Quit hung.\n");
+  EXPECT_EQ(report.StatusWith({}, true), 1);
+  CheckReport stoppedJson(true, {"1.0.0", "C:\\Ulvex"});
+  stoppedJson.Add(ok);
+  const auto read = nlohmann::json::parse(
+      stoppedJson.EndWith({skip}, "a note", true), nullptr, false);
+  ASSERT_TRUE(read.is_object());
+  EXPECT_EQ(read["ready"], false);
+  EXPECT_EQ(read["checks"][1]["status"], "skip");
+  EXPECT_TRUE(read["checks"][1]["advice"].is_null());
 }
 
 TEST(CheckReportTest, JsonIsAsciiAndReadsBackWhole) {
@@ -142,9 +167,75 @@ void ExpectRows(const std::vector<VerdictRow>& rows) {
     EXPECT_EQ(row.result.found.compare(0, row.found.size(), row.found), 0)
         << row.result.found;
     // Every warning and failure says what to do; nothing else does.
-    EXPECT_EQ(row.result.advice.empty(), row.status == CheckStatus::Ok)
+    EXPECT_EQ(row.result.advice.empty(),
+              row.status == CheckStatus::Ok || row.status == CheckStatus::Skip)
         << row.result.advice;
   }
+}
+
+// The mark of the web: what a Zone.Identifier stream's text gives, and
+// what the install check makes of it.
+TEST(VerdictsTest, TheMarkOfTheWeb) {
+  const struct {
+    std::string text;
+    int zone;
+  } rows[] = {
+      {"[ZoneTransfer]\r\nZoneId=3\r\nReferrerUrl=https://x/\r\n", 3},
+      {"[ZoneTransfer]\nzoneid=4", 4},
+      {"[ZoneTransfer]\r\n  ZoneId=2\r\n", 2},
+      {"[ZoneTransfer]\r\nZoneId=\r\n", 0},
+      {"ZoneId=99999999999999", 0},
+      {"", 0},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(ParseZoneId(row.text), row.zone) << row.text;
+
+  InstallFacts marked;
+  marked.folder = L"C:\\Ulvex";
+  marked.zoneId = 3;
+  InstallFacts trusted = marked, restricted = marked, missing = marked;
+  trusted.zoneId = 2;
+  restricted.zoneId = 4;
+  missing.programError = 2;
+  ExpectRows({
+      {"from the internet", JudgeInstall(marked), CheckStatus::Fail,
+       "App\\Ulvex carries the mark of the web (its Zone.Identifier says "
+       "ZoneId=3, the internet zone)"},
+      {"restricted", JudgeInstall(restricted), CheckStatus::Fail,
+       "App\\Ulvex carries the mark of the web (its Zone.Identifier says "
+       "ZoneId=4, the restricted sites zone)"},
+      {"a trusted site", JudgeInstall(trusted), CheckStatus::Ok,
+       "UlvexCmdLine.exe"},
+      {"marked and a file missing", JudgeInstall(missing), CheckStatus::Fail,
+       "UlvexCmdLine.exe is missing; App\\Ulvex carries the mark of the web "
+       "(ZoneId=3)"},
+  });
+  EXPECT_NE(JudgeInstall(marked).advice.find("Unblock-File"),
+            std::string::npos);
+  EXPECT_NE(JudgeInstall(missing).advice.find("Unblock-File"),
+            std::string::npos);
+}
+
+// Every check is reported: the ones after a check that cannot go on are
+// skipped with the reason, in order; /nohost lists no host check.
+TEST(VerdictsTest, ChecksAfterOneThatStopped) {
+  const auto ids = [](const std::vector<CheckResult>& results) {
+    std::string text;
+    for (const CheckResult& result : results) {
+      EXPECT_EQ(result.status, CheckStatus::Skip);
+      EXPECT_EQ(result.found, "not run: why");
+      text += result.id + " ";
+    }
+    return text;
+  };
+  EXPECT_EQ(ids(SkippedAfter("host-start", false, "not run: why")),
+            "macros workbook ");
+  EXPECT_EQ(ids(SkippedAfter("run-lock", false, "not run: why")),
+            "leftover-host host-start macros workbook ");
+  EXPECT_EQ(ids(SkippedAfter("run-lock", true, "not run: why")),
+            "leftover-host ");
+  EXPECT_EQ(ids(SkippedAfter("workbook", false, "not run: why")), "");
+  EXPECT_EQ(NextCheck("leftover-host", true), nullptr);
 }
 
 TEST(VerdictsTest, FilesKeysLimitsAndTheLock) {
@@ -375,6 +466,17 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
   silent = refused;
   silent.hostSaid.clear();
   silent.lacksDesktop = true;
+  done.file = L"C:\\T\\UlvexCheck-7.txt";
+  WorkbookFacts openRefused = done, noFile = done;
+  openRefused.failedCall = "Workbooks.Open";
+  openRefused.status = 0x800A03ECu;
+  openRefused.hostSaid =
+      L"Excel said (Microsoft Excel): cannot access the file";
+  noFile.fileError = 5;
+  MacroFacts low, byUi, forced, unread;
+  byUi.security = 2;
+  forced.security = 3;
+  unread.status = 0x80020003u;
   ExpectRows({
       {"no class", JudgeHostStart(unknown), CheckStatus::Fail,
        "CLSIDFromProgID() failed:0x800401f3: Invalid class string "
@@ -392,8 +494,45 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
        CheckStatus::Fail,
        "Excel 16.0 started in 1.23 s, window 0x10044 of process 7, but that "
        "process runs as another account than this check"},
-      {"made and closed", JudgeWorkbook(done), CheckStatus::Ok,
-       "Workbooks.Add made a new workbook"},
+      {"opened and closed", JudgeWorkbook(done), CheckStatus::Ok,
+       "Workbooks.Open opened C:\\T\\UlvexCheck-7.txt, a small file of "
+       "this check's own"},
+      {"Open refused", JudgeWorkbook(openRefused), CheckStatus::Fail,
+       "Workbooks.Open of C:\\T\\UlvexCheck-7.txt failed (0x800a03ec); "
+       "Excel said (Microsoft Excel): cannot access the file"},
+      {"no file of its own", JudgeWorkbook(noFile), CheckStatus::Fail,
+       "this check's own file C:\\T\\UlvexCheck-7.txt cannot be written "
+       "(error 5: access denied)"},
+      {"macros run", JudgeMacros(low), CheckStatus::Ok,
+       "Application.AutomationSecurity is 1 (low)"},
+      {"macros as the UI says", JudgeMacros(byUi), CheckStatus::Warn,
+       "Application.AutomationSecurity is 2 (by the user interface)"},
+      {"macros forced off", JudgeMacros(forced), CheckStatus::Fail,
+       "Application.AutomationSecurity is 3 (force disable)"},
+      {"macros not told", JudgeMacros(unread), CheckStatus::Warn,
+       "Excel did not give its AutomationSecurity (0x80020003)"},
+      {"a start that hangs, host found",
+       JudgeNoAnswer("host-start", "its start", L"5s",
+                     {HostEnding::EndedUntied, 42}),
+       CheckStatus::Fail,
+       "the time limit (ULVEX_TIME_LIMIT=5s) ran out during its start; the "
+       "Excel this check started (process 42), not yet tied to it, has been "
+       "ended"},
+      {"a start that hangs, none found",
+       JudgeNoAnswer("host-start", "its start", L"",
+                     {HostEnding::MayStillStart}),
+       CheckStatus::Fail,
+       "Excel did not answer its start within 60 s; no Excel of this check "
+       "could be found to end it: an Excel may still be starting, and must "
+       "be closed"},
+      {"stopped",
+       JudgeStopped("workbook", "Workbooks.Open", "Ctrl+Break",
+                    {HostEnding::Ended}),
+       CheckStatus::Fail,
+       "the check was stopped by Ctrl+Break during Workbooks.Open; the Excel "
+       "this check started has been ended"},
+      {"stopped before the host", JudgeStopped("desktop", "", "Ctrl+C", {}),
+       CheckStatus::Fail, "the check was stopped by Ctrl+C"},
       {"Add refused", JudgeWorkbook(refused), CheckStatus::Fail,
        "Workbooks.Add failed (0x80020009); Excel said (StandInHost): Told to "
        "fail: Add"},
@@ -409,6 +548,11 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
   EXPECT_NE(
       JudgeHostStart(watched).advice.find("it neither ties nor records it"),
       std::string::npos);
+  EXPECT_EQ(JudgeStopped("desktop", "", "Ctrl+C", {}).found,
+            "the check was stopped by Ctrl+C");
+  EXPECT_EQ(HostLetGoNote("Quit", L"", nullptr, {HostEnding::Gone}),
+            "Excel did not answer Quit within 60 s; the Excel this check "
+            "started had ended by itself.");
   // Without a desktop the advice points at the Desktop folder.
   EXPECT_NE(JudgeWorkbook(silent).advice.find("Desktop folder"),
             std::string::npos);

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "check/install_files.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -73,6 +74,42 @@ TEST(InstallPathsTest, PathsAreBuiltOnTheProgramsFolder) {
     EXPECT_EQ(row.folder + L"\\App\\Ulvex", GetAddinWorkbookPath());
     EXPECT_EQ(row.folder + L"\\StackTrace.txt", GetWorkingFilePath());
   }
+}
+
+// The add-in workbook's mark of the web is read from its Zone.Identifier
+// stream by its path. NOTE: Wine keeps no alternate data streams, so a
+// plain file holds the stream's text here; the decision on the zone is
+// tested natively (VerdictsTest.TheMarkOfTheWeb).
+TEST(InstallPathsTest, TheMarkOfTheWebIsReadFromItsStream) {
+  wchar_t folder[MAX_PATH + 1] = {};
+  ASSERT_NE(GetTempPathW(MAX_PATH + 1, folder), 0u);
+  const std::wstring path = std::wstring(folder) + L"zone-identifier-test";
+  const struct {
+    const char* name;
+    std::string bytes;  // none: no stream
+    int zone;
+  } rows[] = {
+      {"from the internet", "[ZoneTransfer]\r\nZoneId=3\r\n", 3},
+      {"as UTF-16", std::string("\xFF\xFEZ\0o\0n\0e\0I\0d\0=\0004\0", 18), 4},
+      {"no stream", "", 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    DeleteFileW(path.c_str());
+    if (!row.bytes.empty()) {
+      const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      DWORD written = 0;
+      WriteFile(file, row.bytes.data(), static_cast<DWORD>(row.bytes.size()),
+                &written, nullptr);
+      CloseHandle(file);
+    }
+    EXPECT_EQ(ReadZoneId(path), row.zone);
+  }
+  DeleteFileW(path.c_str());
+  // The real stream's path: none under Wine, and no failure.
+  EXPECT_EQ(ReadZoneId(path + L":Zone.Identifier"), 0);
 }
 
 }  // namespace

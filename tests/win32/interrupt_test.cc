@@ -10,17 +10,21 @@
 #include <io.h>
 #include <windows.h>
 // Needs <windows.h> first.
+#include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "handoff/run_lock.h"
 #include "ownership/host_job.h"
 #include "platform/integrity_label.h"
 #include "runner/run_ending.h"
 #include "tests/support/host_record.h"
 #include "tests/support/install_folder.h"
+#include "tests/support/machine_facts.h"
 #include "tests/support/run_program.h"
 
 namespace {
@@ -144,6 +148,117 @@ TEST(RunLockTest, TheLabelKeepsLowerIntegrityProcessesOut) {
   ASSERT_TRUE(folder.WriteFile(L"run.lock", ""));
   EXPECT_TRUE(ulvex::GiveMediumLabel(folder.File(L"run.lock")));
   EXPECT_FALSE(ulvex::GiveMediumLabel(folder.File(L"missing.lock")));
+}
+
+// The label as the file or folder at path carries it, read back from it.
+bool CarriesMediumLabelNow(const std::wstring& path) {
+  PACL labels = nullptr;
+  PSECURITY_DESCRIPTOR held = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                            LABEL_SECURITY_INFORMATION, nullptr, nullptr,
+                            nullptr, &labels, &held) != ERROR_SUCCESS)
+    return false;
+  const bool carries = ulvex::CarriesMediumLabel(held);
+  LocalFree(held);
+  return carries;
+}
+
+// The exit status of cmd /c type <path> run at low integrity (a copy of this
+// process's token with the low label), as a sandboxed process of the user
+// reads a file; -1 when it could not be started.
+long ReadAtLowIntegrity(const std::wstring& path) {
+  HANDLE own = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY |
+                            TOKEN_ADJUST_DEFAULT,
+                        &own))
+    return -1;
+  HANDLE low = nullptr;
+  const BOOL duplicated = DuplicateTokenEx(
+      own, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+               TOKEN_ADJUST_DEFAULT,
+      nullptr, SecurityImpersonation, TokenPrimary, &low);
+  CloseHandle(own);
+  if (!duplicated) return -1;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof sid;
+  TOKEN_MANDATORY_LABEL level{};
+  level.Label.Attributes = SE_GROUP_INTEGRITY;
+  level.Label.Sid = sid;
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  std::wstring line = std::wstring(L"\"") + system + L"\\cmd.exe\" /c type \"" +
+                      path + L"\" > nul";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  long status = -1;
+  if (CreateWellKnownSid(WinLowLabelSid, nullptr, sid, &sidSize) &&
+      SetTokenInformation(low, TokenIntegrityLevel, &level,
+                          sizeof level + GetLengthSid(sid)) &&
+      CreateProcessAsUserW(low, nullptr, &line[0], nullptr, nullptr, FALSE,
+                           CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                           &process)) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process.hProcess, &code))
+      status = static_cast<long>(code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(low);
+  return status;
+}
+
+// A lock file that exists without the label (made by an older version, or
+// by hand) is given it when a run takes the lock, as is its folder: read
+// back from the file where the file system keeps labels. The user's own
+// lock file is used; it is removed again when the test made it.
+TEST(RunLockTest, AnExistingUnlabelledLockFileIsGivenTheLabel) {
+  PWSTR appData = nullptr;
+  ASSERT_TRUE(SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData,
+                                             KF_FLAG_CREATE, nullptr,
+                                             &appData)));
+  const std::wstring vendor = std::wstring(appData) + L"\\Quennet";
+  CoTaskMemFree(appData);
+  const std::wstring folder = vendor + L"\\UlvexCmdLine";
+  const std::wstring lockFile = folder + L"\\run.lock";
+  const bool hadVendor = GetFileAttributesW(vendor.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool hadFolder = GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const bool hadFile = GetFileAttributesW(lockFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  CreateDirectoryW(vendor.c_str(), nullptr);
+  CreateDirectoryW(folder.c_str(), nullptr);
+  DeleteFileW(lockFile.c_str());
+  // Made with the folder's default security: no label.
+  const HANDLE made = CreateFileW(lockFile.c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(made);
+  const bool keepsLabels = ulvex_test::FilesKeepLabels(folder);
+  if (keepsLabels) EXPECT_FALSE(CarriesMediumLabelNow(lockFile));
+
+  {
+    RunLock lock;
+    EXPECT_EQ(lock.Acquire(nullptr, "\n"), LockOutcome::Held);
+  }
+  if (keepsLabels) {
+    EXPECT_TRUE(CarriesMediumLabelNow(lockFile));
+    EXPECT_TRUE(CarriesMediumLabelNow(folder));
+    // The label's effect: a low-integrity process of the user reads a file
+    // of the user's without it, and not the lock file.
+    ulvex_test::InstallFolder plain(L"lowread");
+    ASSERT_TRUE(plain.WriteFile(L"plain.txt", "x"));
+    EXPECT_EQ(ReadAtLowIntegrity(plain.File(L"plain.txt")), 0);
+    EXPECT_EQ(ReadAtLowIntegrity(lockFile), 1);
+  }
+  if (!hadFile) DeleteFileW(lockFile.c_str());
+  if (!hadFolder) RemoveDirectoryW(folder.c_str());
+  if (!hadVendor) RemoveDirectoryW(vendor.c_str());
+  if (!keepsLabels)
+    GTEST_SKIP() << "files here keep no integrity label ("
+                 << ulvex_test::MachineFactsLine()
+                 << "): the lock was taken, and the label it is made with "
+                    "is checked by TheLabelKeepsLowerIntegrityProcessesOut";
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
 // The hidden session window: log-off, shutdown and an installer closing
 // programs, which the system announces by window message once a console
 // program has loaded user32, and WM_CLOSE (taskkill without /f).
+#include "platform/stop_signals.h"
 #include "platform/system_api.h"
-#include "runner/interrupt.h"
-#include "runner/run_ending.h"
 
 namespace {
 
-HANDLE sessionThread = nullptr;
+// Set once, before the thread starts.
+HANDLE stopEvent = nullptr;
+StopHandler onSessionEnd = nullptr;
+StopHandler onCloseRequest = nullptr;
 
 LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam,
                                   LPARAM lParam) {
   // The query is answered at once: the session may still go on (another
-  // program may refuse), so the run ends only when it does end. Restart
+  // program may refuse), so the program ends only when it does end. Restart
   // Manager too asks first and closes programs with the end's message.
   if (message == WM_QUERYENDSESSION) return TRUE;
   if (message == WM_ENDSESSION && wParam != 0) {
@@ -25,12 +27,12 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam,
       kind = kClosingApplications;
     // Never returns: once every window has answered, the system may end
     // the process with a status of its own (0 under Wine).
-    InterruptUntilEnded(kind);
+    onSessionEnd(kind);
   }
   if (message == WM_CLOSE) {
     // A polite request to stop. The window stays: DefWindowProcW would
-    // destroy it, and with it the run's ear for log-off and shutdown.
-    Interrupt(kCloseRequested);
+    // destroy it, and with it the program's ear for log-off and shutdown.
+    onCloseRequest(kCloseRequested);
     return 0;
   }
   return ulvex::System().DefWindowProcW(window, message, wParam, lParam);
@@ -38,8 +40,8 @@ LRESULT CALLBACK OnSessionMessage(HWND window, UINT message, WPARAM wParam,
 
 DWORD WINAPI SessionWatch(void*) {
   const ulvex::SystemApi& system = ulvex::System();
-  HANDLE stop = WatchThreadsStop();
-  // A run that ends at once needs no window.
+  HANDLE stop = stopEvent;
+  // A program that ends at once needs no window.
   if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0) return 0;
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW windowClass{};
@@ -55,8 +57,8 @@ DWORD WINAPI SessionWatch(void*) {
                              nullptr) == nullptr)
     return 0;
   // The stop event, not WM_QUIT, ends the loop: it is there before the
-  // thread starts, so a run that ends while the thread is still starting
-  // stops it all the same.
+  // thread starts, so a program that ends while the thread is still
+  // starting stops it all the same.
   for (;;) {
     const DWORD woken = system.MsgWaitForMultipleObjectsEx(
         1, &stop, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -71,8 +73,11 @@ DWORD WINAPI SessionWatch(void*) {
 
 }  // namespace
 
-void WatchSessionEnd() {
-  if (WatchThreadsStop() == nullptr) return;
-  sessionThread = CreateThread(nullptr, 0, SessionWatch, nullptr, 0, nullptr);
-  AddWatchThread(sessionThread);
+HANDLE StartSessionWatch(HANDLE stop, StopHandler untilEnded,
+                         StopHandler request) {
+  if (stop == nullptr) return nullptr;
+  stopEvent = stop;
+  onSessionEnd = untilEnded;
+  onCloseRequest = request;
+  return CreateThread(nullptr, 0, SessionWatch, nullptr, 0, nullptr);
 }
