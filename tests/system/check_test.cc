@@ -887,8 +887,8 @@ TEST_F(CheckTest, APerUserRegistrationCountsOnlyWithoutElevation) {
       out, Line("ok", "host-registration",
                 elevated ? "Excel.Application of the machine "
                            "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an "
-                           "elevated run trusts): version 16,"
-                         : "Excel.Application: version 12,")))
+                           "elevated run trusts): version 16 ("
+                         : "Excel.Application: version 12 (")))
       << ulvex_test::MachineFactsLine() << "\n" << out;
 }
 
