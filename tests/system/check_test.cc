@@ -384,51 +384,6 @@ std::wstring RegisteredClassId() {
   return clsid;
 }
 
-// Deletes HKCR\path of the 32-bit registry view with everything under it.
-// NOTE: Wine ignores KEY_WOW64_32KEY on the root itself, so the support's
-// unregistering leaves the 32-bit view's keys; a subkey's path selects it.
-void DeleteIn32BitView(const std::wstring& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0,
-                    KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-    return;
-  RegDeleteTreeW(key, nullptr);
-  RegCloseKey(key);
-  RegDeleteKeyExW(HKEY_CLASSES_ROOT, path.c_str(), KEY_WOW64_32KEY, 0);
-}
-
-// The registration of "Excel.Application" in the 32-bit view, gone.
-void UnregisterIn32BitView() {
-  for (const wchar_t* progId :
-       {L"Excel.Application", L"Excel.Application.99"}) {
-    wchar_t clsid[64] = {};
-    DWORD bytes = sizeof clsid - sizeof(wchar_t);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(
-            HKEY_CLASSES_ROOT, (std::wstring(progId) + L"\\CLSID").c_str(), 0,
-            KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) == ERROR_SUCCESS) {
-      if (RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, clsid,
-                       &bytes) == ERROR_SUCCESS &&
-          clsid[0] != L'\0')
-        DeleteIn32BitView(std::wstring(L"CLSID\\") + clsid);
-      RegCloseKey(key);
-    }
-    DeleteIn32BitView(progId);
-  }
-}
-
-bool Elevated() {
-  HANDLE token = nullptr;
-  TOKEN_ELEVATION elevation{};
-  DWORD size = 0;
-  const bool read =
-      OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-      GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation,
-                          &size);
-  if (token != nullptr) CloseHandle(token);
-  return !read || elevation.TokenIsElevated != 0;
-}
-
 std::wstring UserName() {
   wchar_t name[256] = {};
   DWORD chars = 256;
@@ -487,10 +442,11 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
   };
   // An elevated check reads the machine's classes alone, and says so.
   const std::string classesRead =
-      Elevated() ? "Excel.Application of the machine "
-                   "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an elevated "
-                   "run trusts): version 16"
-                 : "Excel.Application: version 16";
+      ulvex_test::TokenIsElevated()
+          ? "Excel.Application of the machine "
+            "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an elevated "
+            "run trusts): version 16"
+          : "Excel.Application: version 16";
   const struct {
     const char* name;
     std::function<bool()> setUp;
@@ -563,7 +519,6 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
   ASSERT_TRUE(ulvex_test::CreateHandoffKey());
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    UnregisterIn32BitView();
     Installed installed("");
     ASSERT_TRUE(row.setUp());
     const std::wstring classId = RegisteredClassId();
@@ -606,7 +561,6 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
         std::string::npos)
         << out;
   }
-  UnregisterIn32BitView();
 }
 
 // /json: one object that a JSON parser reads, with every check in order.
