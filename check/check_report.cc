@@ -87,7 +87,7 @@ std::string SummaryLine(const std::vector<CheckResult>& results) {
   if (failed == 0)
     return "This installation is ready for an unattended Ulvex Task.\n";
   return "This installation is not ready: " + std::to_string(failed) +
-         " checks failed.\n";
+         (failed == 1 ? " check failed.\n" : " checks failed.\n");
 }
 
 std::string ReportJson(const std::vector<CheckResult>& results,

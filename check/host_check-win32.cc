@@ -4,6 +4,7 @@
 
 #include "check/check_ending.h"
 #include "check/host_check.h"
+#include "check/registration.h"
 #include "check/verdicts.h"
 #include "check/watchdog.h"
 #include "diagnosis/error_report.h"
@@ -112,6 +113,12 @@ CheckResult CheckHostStart(const HostCheckContext& context, bool& started) {
                           std::to_string(start.found.detail.error);
   else if (start.found.check != HostCheck::Host)
     facts.notHostReason = HostCheckReason(start.found.check);
+  // NOTE: another account's process cannot be opened for its token without
+  // a privilege (error 5): then the class's RunAs tells.
+  facts.otherUser = start.found.check == HostCheck::OtherUser ||
+                    (start.found.check == HostCheck::Unchecked &&
+                     start.found.detail.error == ERROR_ACCESS_DENIED &&
+                     RunAsNamesAnotherAccount());
 
   ulvex::Variant version;
   Bound("Version");

@@ -54,16 +54,23 @@ std::wstring AccountName(PSID sid) {
   return std::wstring(domain) + L"\\" + name;
 }
 
-// True when account names the account whose SID is sid.
-bool NamesAccount(const std::wstring& account, PSID sid) {
+// Looks account up and compares its SID with sid (the name's spelling
+// does not matter: "ann", "PC\ann" and "pc\ANN" are one account); false
+// with the error when it cannot be looked up.
+bool LookUpAccount(const std::wstring& account, PSID sid, bool& same,
+                   uint32_t& error) {
   BYTE named[SECURITY_MAX_SID_SIZE];
   DWORD sidSize = sizeof named;
   wchar_t domain[kMaxNameChars];
   DWORD domainChars = kMaxNameChars;
   SID_NAME_USE use;
-  return LookupAccountNameW(nullptr, account.c_str(), named, &sidSize, domain,
-                            &domainChars, &use) &&
-         EqualSid(named, sid);
+  if (!LookupAccountNameW(nullptr, account.c_str(), named, &sidSize, domain,
+                          &domainChars, &use)) {
+    error = GetLastError();
+    return false;
+  }
+  same = EqualSid(named, sid) != FALSE;
+  return true;
 }
 
 }  // namespace
@@ -71,8 +78,13 @@ bool NamesAccount(const std::wstring& account, PSID sid) {
 RegistrationFacts ReadRegistrationFacts(
     const std::vector<HostRegistration>& registrations) {
   RegistrationFacts facts;
-  facts.elevated = RunIsElevated();
+  // The classes that were read, where there are any: the words name them.
+  facts.elevated =
+      registrations.empty() ? RunIsElevated() : registrations[0].machineClasses;
   facts.version = GetExcelVersion();
+  facts.versionSource = kExcelVersionSource;
+  facts.windows64 = HasView64();
+  facts.client64 = sizeof(void*) == 8;
   for (const HostRegistration& registration : registrations) {
     RegistrationFacts::View view;
     view.view64 = registration.view64;
@@ -84,6 +96,12 @@ RegistrationFacts ReadRegistrationFacts(
       if (view.fileError == 0) view.bits = ProgramBits(registration.serverFile);
     }
     facts.views.push_back(view);
+    // The AppID's settings as ReadDcomFacts takes them: the first view's
+    // that has one.
+    if (facts.appIdKey.empty() && !registration.appIdKey.empty()) {
+      facts.appIdKey = registration.appIdKey;
+      facts.preferredBitness = registration.preferredBitness;
+    }
   }
   return facts;
 }
@@ -104,6 +122,12 @@ DcomFacts ReadDcomFacts(const std::vector<HostRegistration>& registrations) {
   if (user.empty()) return facts;
   const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   facts.account = AccountName(sid);
-  facts.thisAccount = NamesAccount(facts.runAs, sid);
+  facts.resolved =
+      LookUpAccount(facts.runAs, sid, facts.thisAccount, facts.lookupError);
   return facts;
+}
+
+bool RunAsNamesAnotherAccount() {
+  const DcomFacts facts = ReadDcomFacts(ReadHostRegistrations());
+  return facts.resolved && !facts.thisAccount;
 }

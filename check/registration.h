@@ -15,3 +15,7 @@ RegistrationFacts ReadRegistrationFacts(
 /// The RunAs value of the first registered class's AppID (32-bit view
 /// first), and whether it names this account.
 DcomFacts ReadDcomFacts(const std::vector<HostRegistration>& registrations);
+
+/// True when the RunAs of the host's class (read again) names an account
+/// that is looked up and is not this one.
+bool RunAsNamesAnotherAccount();

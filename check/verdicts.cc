@@ -72,6 +72,13 @@ std::string VersionProblem(const ProductVersion& version) {
          std::to_string(version.error) + ")";
 }
 
+// The folder part of a path ("C:\\A\\b.txt" gives "C:\\A"); the path itself
+// when it has none.
+std::string FolderOf(const std::string& path) {
+  const size_t cut = path.find_last_of("\\/");
+  return cut == std::string::npos || cut == 0 ? path : path.substr(0, cut);
+}
+
 void AddProblem(std::string& problems, const std::string& problem) {
   problems += (problems.empty() ? "" : "; ") + problem;
 }
@@ -80,6 +87,51 @@ std::string Seconds(unsigned long ms) {
   char text[32];
   snprintf(text, sizeof text, "%lu.%02lu s", ms / 1000, (ms % 1000) / 10);
   return text;
+}
+
+// The registry view whose server COM starts for a client of this
+// program's kind, as the PreferredServerBitness documentation says: the
+// AppID's preference (1 the client's kind, 2 32-bit, 3 64-bit; only on
+// 64-bit Windows) or, without one, the client's own kind where its view
+// registers a server, else the other. A view counts when it names a
+// program, whether or not the file is there: COM does not fall back when
+// the file is missing. view is null when the preference names a view
+// without a server.
+struct ServerPick {
+  const RegistrationFacts::View* view = nullptr;
+  std::string words;  // "; ..." for the found text
+};
+
+ServerPick PickServerView(const RegistrationFacts& facts) {
+  const RegistrationFacts::View* servers[2] = {nullptr, nullptr};
+  for (const RegistrationFacts::View& view : facts.views)
+    if (!view.serverImage.empty()) servers[view.view64 ? 1 : 0] = &view;
+  const bool own64 = facts.client64;
+  const unsigned long preference = facts.windows64 ? facts.preferredBitness : 0;
+  const std::string client = own64 ? "64-bit" : "32-bit";
+  ServerPick pick;
+  bool want64 = own64;
+  std::string why;
+  if (preference >= 1 && preference <= 3) {
+    want64 = preference == 3 || (preference == 1 && own64);
+    why = " (PreferredServerBitness " + std::to_string(preference) + " in " +
+          Utf8(facts.appIdKey) + ")";
+    pick.view = servers[want64 ? 1 : 0];
+  } else {
+    pick.view = servers[own64 ? 1 : 0];
+    if (pick.view == nullptr) {
+      want64 = !own64;
+      pick.view = servers[want64 ? 1 : 0];
+    }
+  }
+  const std::string view = want64 ? "64-bit" : "32-bit";
+  if (pick.view == nullptr)
+    pick.words = "; a " + client + " run gets no program: the " + view +
+                 " view names none" + why;
+  else
+    pick.words =
+        "; a " + client + " run gets the " + view + " view's program" + why;
+  return pick;
 }
 
 // Every check, in order; the ones from host-start on start the host.
@@ -200,8 +252,8 @@ CheckResult JudgeHandoffKey(uint32_t openError) {
   if (openError == 0)
     return Result(kHandoffKeyCheck, CheckStatus::Ok,
                   key +
-                      " exists and this account may set values in it "
-                      "(nothing was written)");
+                      " exists and this account may set, read and watch its "
+                      "values, as a run does (nothing was written)");
   if (IsMissing(openError))
     return Result(
         kHandoffKeyCheck, CheckStatus::Fail,
@@ -212,12 +264,15 @@ CheckResult JudgeHandoffKey(uint32_t openError) {
             "), or run the task as the account Ulvex was set up for; neither "
             "a run nor this check creates the key.");
   return Result(kHandoffKeyCheck, CheckStatus::Fail,
-                key + " cannot be opened for setting values (" +
+                key +
+                    " cannot be opened for setting, reading and watching "
+                    "values, as a run opens it (" +
                     ErrorText(openError) + ")",
-                "Give the account that runs the task the Set Value "
-                "permission on " +
+                "Give the account that runs the task the Set Value, Query "
+                "Value and Notify permissions on " +
                     key +
-                    " (regedit: right-click the key, Permissions, Advanced).");
+                    " (regedit: right-click the key, Permissions, Advanced); "
+                    "without any one of them every run fails.");
 }
 
 CheckResult JudgeRegistration(const RegistrationFacts& facts) {
@@ -237,19 +292,22 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
               "Microsoft Office, Modify, Quick Repair), then run this check "
               "again.");
   const int version = atoi(Utf8(facts.version).c_str());
+  const std::string source =
+      facts.versionSource.empty()
+          ? ""
+          : " (" + Utf8(facts.versionSource) + ", as a run reads it)";
   std::string found = "Excel.Application" + where + ": ";
   if (facts.version.empty())
-    found +=
-        "no version (no CurVer), so a run sets neither FileValidation "
-        "nor the Office options";
+    found += "no version (no CurVer" + source +
+             "), so a run sets neither FileValidation nor the Office options";
   else if (SetsFileValidation(version))
-    found += "version " + Utf8(facts.version) +
+    found += "version " + Utf8(facts.version) + source +
              ", so a run sets FileValidation and the Office options";
   else if (SetsOfficeOptions(version))
-    found += "version " + Utf8(facts.version) +
+    found += "version " + Utf8(facts.version) + source +
              ", so a run sets the Office options but not FileValidation";
   else
-    found += "version " + Utf8(facts.version) +
+    found += "version " + Utf8(facts.version) + source +
              ", so a run sets neither FileValidation nor the Office options";
   int working = 0;
   std::string missing;  // a program that a view names and that is missing
@@ -277,17 +335,36 @@ CheckResult JudgeRegistration(const RegistrationFacts& facts) {
     ++working;
     if (view.bits != 0) found += " (" + std::to_string(view.bits) + "-bit)";
   }
-  if (working > 0 && missing.empty())
+  const char* repair =
+      "Repair Excel (Settings, Apps, Microsoft Office, Modify, Quick "
+      "Repair): ";
+  if (working == 0 && missing.empty())
+    return Result(
+        kRegistrationCheck, CheckStatus::Fail, found,
+        std::string(repair) + "no view of its class names a program to start.");
+  // The server COM starts for a client of this program's kind: a problem
+  // there fails every run, one in the other view does not.
+  const ServerPick pick = PickServerView(facts);
+  found += pick.words;
+  const RegistrationFacts::View* picked = pick.view;
+  if (picked == nullptr)
+    return Result(kRegistrationCheck, CheckStatus::Fail, found,
+                  "Remove PreferredServerBitness from " + Utf8(facts.appIdKey) +
+                      ", or repair Excel (Settings, Apps, Microsoft Office, "
+                      "Modify, Quick Repair) so that the view it asks for "
+                      "names Excel.");
+  if (picked->fileError != 0)
+    return Result(kRegistrationCheck, CheckStatus::Fail, found,
+                  repair + std::string("the program ") +
+                      Utf8(picked->serverImage) +
+                      ", which COM starts for a run here, is missing or "
+                      "cannot be looked at; COM does not fall back to the "
+                      "other view.");
+  if (missing.empty())
     return Result(kRegistrationCheck, CheckStatus::Ok, found);
   return Result(
-      kRegistrationCheck, working > 0 ? CheckStatus::Warn : CheckStatus::Fail,
-      found,
-      "Repair Excel (Settings, Apps, Microsoft Office, Modify, Quick "
-      "Repair): " +
-          (missing.empty() ? std::string("no view of its class "
-                                         "names a program to start")
-                           : "the program " + missing + " is missing") +
-          ".");
+      kRegistrationCheck, CheckStatus::Warn, found,
+      repair + std::string("the program ") + missing + " is missing.");
 }
 
 CheckResult JudgeDcomIdentity(const DcomFacts& facts) {
@@ -335,10 +412,25 @@ CheckResult JudgeDcomIdentity(const DcomFacts& facts) {
     return Result(kDcomIdentityCheck, CheckStatus::Ok,
                   "RunAs in " + key + " names this account (" +
                       Utf8(facts.runAs) + "): Excel runs as this account");
-  return Result(kDcomIdentityCheck, CheckStatus::Warn,
+  if (!facts.resolved)
+    return Result(kDcomIdentityCheck, CheckStatus::Warn,
+                  "RunAs in " + key + " names " + Utf8(facts.runAs) +
+                      ", which this check cannot look up as an account (" +
+                      ErrorText(facts.lookupError) +
+                      "), so it cannot tell whether that is this account (" +
+                      Utf8(facts.account) + ")",
+                  advice);
+  // Excel would run in that account's logon session, with its desktop and
+  // registry: its add-in writes that account's hand-off key.
+  return Result(kDcomIdentityCheck, CheckStatus::Fail,
                 "RunAs in " + key + " names the account " + Utf8(facts.runAs) +
-                    ", not this account (" + Utf8(facts.account) + ")",
-                advice);
+                    ", not this account (" + Utf8(facts.account) +
+                    "): Excel runs as that account, and its add-in reads and "
+                    "writes that account's hand-off key",
+                std::string("Choose \"The launching user\" (") + dialog +
+                    "), or run the task as " + Utf8(facts.runAs) +
+                    " (and this check as that account too): as it stands, "
+                    "every run waits for a report that never comes.");
 }
 
 CheckResult JudgeDesktop(const DesktopFinding& finding) {
@@ -429,12 +521,15 @@ CheckResult JudgeRunLock(const LockProbe& probe) {
                   "set to run whether the user is logged on or not loads "
                   "it); every run ends at once with status 1 without its run "
                   "lock.");
+  // Where the file itself failed, the right to ask for is in its folder.
+  const std::string rightsFolder =
+      probe.folder == probe.lockFile ? FolderOf(file) : folder;
   return Result(kRunLockCheck, CheckStatus::Fail,
                 "the run lock " + file + " cannot be opened or created at " +
                     folder + " (" + ErrorText(probe.error) + ")",
                 "Give the account that runs the task the right to create and "
                 "change files in " +
-                    folder +
+                    rightsFolder +
                     " (its Properties, Security), and remove anything else "
                     "that stands at " +
                     file +
@@ -527,6 +622,15 @@ CheckResult JudgeHostStart(const HostStartFacts& facts) {
     if (facts.processId != 0)
       found += " of process " + std::to_string(facts.processId);
   }
+  if (facts.otherUser)
+    return Result(kHostStartCheck, CheckStatus::Fail,
+                  found +
+                      ", but that process runs as another account than this "
+                      "check: its add-in writes that account's hand-off key",
+                  "Make Excel run as the account that starts it (\"The "
+                  "launching user\", see dcom-identity), or run the task as "
+                  "the account Excel runs as: as it stands, every run waits "
+                  "for a report that never comes.");
   if (facts.tied)
     return Result(kHostStartCheck, CheckStatus::Ok,
                   found + ", tied to this check");
@@ -535,6 +639,15 @@ CheckResult JudgeHostStart(const HostStartFacts& facts) {
     why = " (" + facts.notHostReason + ")";
   else if (facts.untiedError != 0)
     why = " (error " + std::to_string(facts.untiedError) + ")";
+  if (!facts.notHostReason.empty())
+    return Result(
+        kHostStartCheck, CheckStatus::Warn,
+        found + ", but it could not be tied to this check" + why,
+        "A run here only watches that process (its end ends the run's wait "
+        "for the add-in): it neither ties nor records it, so a run that is "
+        "interrupted or killed leaves it running and no later run ends it. "
+        "See host-registration for the program Excel.Application starts, "
+        "and dcom-identity and desktop for a host in another session.");
   return Result(kHostStartCheck, CheckStatus::Warn,
                 found + ", but it could not be tied to this check" + why,
                 "A run here cannot end the Excel it started when it is "

@@ -53,8 +53,8 @@ CheckResult JudgeInstall(const InstallFacts& facts);
 /// ("[ZoneTransfer]", "ZoneId=3"); 0 when it gives none.
 int ParseZoneId(const std::string& text);
 
-/// openError: 0 when the hand-off key could be opened for setting values,
-/// otherwise why not.
+/// openError: 0 when the hand-off key could be opened with the rights a run
+/// needs (set, query, notify), otherwise why not.
 CheckResult JudgeHandoffKey(uint32_t openError);
 
 /// The host's class registration, one registry view at a time.
@@ -69,7 +69,16 @@ struct RegistrationFacts {
   };
   std::vector<View> views;  ///< 32-bit view first
   std::wstring version;     ///< the major version a run acts on; "" unknown
-  bool elevated = false;    ///< only the machine's classes were read
+  /// Where that version was read, for people (the run reads it from the
+  /// merged classes, elevated or not).
+  std::wstring versionSource;
+  bool elevated = false;   ///< only the machine's classes were read
+  bool windows64 = false;  ///< the machine has a 64-bit registry view
+  bool client64 = false;   ///< this program (and a run) is a 64-bit client
+  /// The AppID's PreferredServerBitness (1 the client's kind, 2 32-bit, 3
+  /// 64-bit), 0 when none; and the AppID's key, empty without an AppID.
+  unsigned long preferredBitness = 0;
+  std::wstring appIdKey;
 };
 CheckResult JudgeRegistration(const RegistrationFacts& facts);
 
@@ -79,6 +88,10 @@ struct DcomFacts {
   std::wstring appIdKey;    ///< where RunAs is read; empty: no AppID
   uint32_t readError = 0;   ///< 0 read, 2 no RunAs, else unreadable
   std::wstring runAs;
+  /// runAs was looked up as an account and compared with this check's
+  /// (by SID); lookupError says why not, when it was not.
+  bool resolved = false;
+  uint32_t lookupError = 0;
   bool thisAccount = false;  ///< runAs names the account of this check
   std::wstring account;      ///< this check's account, "DOMAIN\user"
 };
@@ -122,6 +135,10 @@ struct HostStartFacts {
   std::wstring versionWords;
   std::wstring version;  ///< the host's Version, e.g. "16.0"
   unsigned long elapsedMs = 0;
+  /// The window's process runs as another account than this check: found
+  /// so, or not checkable (access denied) while RunAs names another
+  /// account. Its add-in writes that account's hand-off key.
+  bool otherUser = false;
 };
 CheckResult JudgeHostStart(const HostStartFacts& facts);
 

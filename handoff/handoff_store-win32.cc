@@ -38,9 +38,16 @@ class Win32Writer : public HandoffWriter {
 
 }  // namespace
 
-LSTATUS ProbeHandoffKey() {
+LSTATUS OpenHandoffKeyOnly(REGSAM access) {
   ulvex::UniqueHkey key;
-  return OpenForWriting(key);
+  return RegOpenKeyExW(HKEY_CURRENT_USER, HandoffKeyPathW().c_str(), 0, access,
+                       key.put());
+}
+
+LSTATUS ProbeHandoffKey(HandoffKeyOpener open) {
+  // One open with all the rights together: a key that grants setting but
+  // not notifying fails every run at its wait.
+  return open(kHandoffRunAccess);
 }
 
 HandoffWriter& Win32HandoffWriter() {

@@ -24,10 +24,21 @@ class HandoffWriter {
   virtual bool WriteString(const wchar_t* name, const wchar_t* text) = 0;
 };
 
-/// Opens the existing key for writing, as the writers do, and closes it at
-/// once: nothing is written, nothing created. ERROR_SUCCESS, or why it
-/// cannot be opened.
-LSTATUS ProbeHandoffKey();
+/// Every right a run asks for on the hand-off key: the writers set values,
+/// the wait for the add-in queries "Progress" and is notified of changes.
+constexpr REGSAM kHandoffRunAccess =
+    KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_NOTIFY;
+
+/// Opens the existing hand-off key with access (never creating it) and
+/// closes it again; the status. A test's stand-in for it can refuse a
+/// right: Wine does not enforce a key's access rights.
+using HandoffKeyOpener = LSTATUS (*)(REGSAM access);
+LSTATUS OpenHandoffKeyOnly(REGSAM access);
+
+/// Opens the existing key with every right a run needs (kHandoffRunAccess)
+/// and closes it at once: nothing is written, nothing created.
+/// ERROR_SUCCESS, or why it cannot be opened so.
+LSTATUS ProbeHandoffKey(HandoffKeyOpener open = OpenHandoffKeyOnly);
 
 /// The real registry.
 HandoffWriter& Win32HandoffWriter();

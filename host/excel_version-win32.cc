@@ -4,6 +4,9 @@
 #include "host/excel_version_text.h"
 #include "platform/win_resource.h"
 
+const wchar_t kExcelVersionSource[] =
+    L"HKEY_CLASSES_ROOT\\Excel.Application\\CurVer";
+
 std::wstring GetExcelVersion() {
   ulvex::UniqueHkey application;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, L"Excel.Application", 0, KEY_READ,

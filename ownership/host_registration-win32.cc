@@ -11,6 +11,7 @@
 namespace {
 
 const std::wstring kProgId = L"Excel.Application";
+constexpr wchar_t kMachineClasses[] = L"Software\\Classes\\";
 // The longest registry text and path read here, in characters.
 constexpr DWORD kMaxTextChars = 32768;
 
@@ -24,16 +25,21 @@ struct ClassesView {
   bool view64;
 };
 
+LSTATUS OpenClassKey(const ClassesView& classes, const std::wstring& subKey,
+                     ulvex::UniqueHkey& key) {
+  return RegOpenKeyExW(
+      classes.root, (classes.prefix + subKey).c_str(), 0,
+      KEY_QUERY_VALUE | (classes.view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
+      key.put());
+}
+
 // The text value name (null: the default) of subKey, as stored; the
 // status of opening the key or reading the value.
 LSTATUS ReadClassValue(const ClassesView& classes, const std::wstring& subKey,
                        const wchar_t* name, std::wstring& text, DWORD& type) {
   text.clear();
   ulvex::UniqueHkey key;
-  LSTATUS status = RegOpenKeyExW(
-      classes.root, (classes.prefix + subKey).c_str(), 0,
-      KEY_QUERY_VALUE | (classes.view64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY),
-      key.put());
+  LSTATUS status = OpenClassKey(classes, subKey, key);
   if (status == ERROR_SUCCESS)
     status = ReadRegistryText(key.get(), name, kMaxTextChars, text, type);
   if (status != ERROR_SUCCESS) text.clear();
@@ -51,6 +57,22 @@ bool ReadClassName(const ClassesView& classes, const std::wstring& subKey,
                    const wchar_t* name, std::wstring& text) {
   DWORD type = REG_NONE;
   return ReadClassText(classes, subKey, name, text, type);
+}
+
+// A REG_DWORD value of subKey; 0 when it is missing or of another type.
+DWORD ReadClassNumber(const ClassesView& classes, const std::wstring& subKey,
+                      const wchar_t* name) {
+  ulvex::UniqueHkey key;
+  if (OpenClassKey(classes, subKey, key) != ERROR_SUCCESS) return 0;
+  DWORD number = 0;
+  DWORD type = REG_NONE;
+  DWORD size = sizeof number;
+  if (RegQueryValueExW(key.get(), name, nullptr, &type,
+                       reinterpret_cast<BYTE*>(&number),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_DWORD || size != sizeof number)
+    return 0;
+  return number;
 }
 
 bool Defined(const std::wstring& variable) {
@@ -83,8 +105,6 @@ bool InWow64() {
   return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
-bool HasView64() { return sizeof(void*) == 8 || InWow64(); }
-
 std::wstring SystemFolder(UINT(WINAPI* call)(LPWSTR, UINT)) {
   wchar_t buffer[MAX_PATH + 1];
   const UINT length = call(buffer, MAX_PATH + 1);
@@ -99,6 +119,7 @@ std::wstring ReachedForView(const std::wstring& path, bool view64) {
 // One view's registration; false when the ProgID names no class there.
 bool ReadRegistration(const ClassesView& classes, HostRegistration& found) {
   found.view64 = classes.view64;
+  found.machineClasses = classes.root == HKEY_LOCAL_MACHINE;
   ReadClassName(classes, kProgId + L"\\CurVer", nullptr, found.currentVersion);
   // The ProgID's own class, or that of its current version, as
   // CLSIDFromProgID finds it.
@@ -109,14 +130,20 @@ bool ReadRegistration(const ClassesView& classes, HostRegistration& found) {
     return false;
   const std::wstring classKey = L"CLSID\\" + found.classId;
   if (ReadClassName(classes, classKey, L"AppID", found.appId)) {
+    // NOTE: COM reads an AppID's settings from the machine's classes only
+    // (the RunAs documentation: HKCR\AppID is not the same key); HKCR
+    // would let a per-user AppID key, which any program of the user may
+    // create, hide the machine's RunAs.
+    const ClassesView machine{HKEY_LOCAL_MACHINE, kMachineClasses,
+                              classes.view64};
     const std::wstring appIdKey = L"AppID\\" + found.appId;
-    found.appIdKey = std::wstring(classes.root == HKEY_LOCAL_MACHINE
-                                      ? L"HKEY_LOCAL_MACHINE\\"
-                                      : L"HKEY_CLASSES_ROOT\\") +
-                     classes.prefix + appIdKey;
+    found.appIdKey =
+        std::wstring(L"HKEY_LOCAL_MACHINE\\") + kMachineClasses + appIdKey;
     DWORD type = REG_NONE;
     found.runAsStatus =
-        ReadClassValue(classes, appIdKey, L"RunAs", found.runAs, type);
+        ReadClassValue(machine, appIdKey, L"RunAs", found.runAs, type);
+    found.preferredBitness =
+        ReadClassNumber(machine, appIdKey, L"PreferredServerBitness");
   }
   const std::wstring server = classKey + L"\\LocalServer32";
   // "ServerExecutable" is what COM passes to CreateProcess as the program;
@@ -143,6 +170,8 @@ std::wstring NativePathAsReached(const std::wstring& path) {
                           windows + L"\\Sysnative");
 }
 
+bool HasView64() { return sizeof(void*) == 8 || InWow64(); }
+
 bool RunIsElevated() {
   ulvex::UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()))
@@ -160,7 +189,7 @@ std::vector<HostRegistration> ReadHostRegistrations() {
   // would merge them in.
   const bool machineOnly = RunIsElevated();
   const HKEY root = machineOnly ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT;
-  const wchar_t* prefix = machineOnly ? L"Software\\Classes\\" : L"";
+  const wchar_t* prefix = machineOnly ? kMachineClasses : L"";
   std::vector<HostRegistration> registrations;
   for (bool view64 : {false, true}) {
     if (view64 && !HasView64()) break;

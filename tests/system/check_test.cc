@@ -3,7 +3,10 @@
 // stand-in host, the hand-off key and the user's run lock.
 #include <gtest/gtest.h>
 #include <windows.h>
+// Needs <windows.h> first.
+#include <shlobj.h>
 
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -371,6 +374,195 @@ TEST_F(CheckTest, InstallationsAndWhatTheCheckSays) {
   }
 }
 
+// The class of "Excel.Application" as registered now; empty when none.
+std::wstring RegisteredClassId() {
+  wchar_t clsid[64] = {};
+  DWORD bytes = sizeof clsid - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CLASSES_ROOT, L"Excel.Application\\CLSID", nullptr,
+                   RRF_RT_REG_SZ, nullptr, clsid, &bytes) != ERROR_SUCCESS)
+    return std::wstring();
+  return clsid;
+}
+
+std::wstring UserName() {
+  wchar_t name[256] = {};
+  DWORD chars = 256;
+  return GetUserNameW(name, &chars) ? name : L"";
+}
+
+std::wstring Expanded(const wchar_t* text) {
+  wchar_t buffer[1024] = {};
+  return ExpandEnvironmentStringsW(text, buffer, 1024) - 1 < 1024 ? buffer
+                                                                  : L"";
+}
+
+// The user's run lock file, below the local application data folder.
+std::wstring RunLockFile() {
+  PWSTR folder = nullptr;
+  std::wstring path;
+  if (SUCCEEDED(
+          SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder)))
+    path = std::wstring(folder) + L"\\Quennet\\UlvexCmdLine\\run.lock";
+  CoTaskMemFree(folder);
+  return path;
+}
+
+// The host's registration and identity as COM reads them: where RunAs is
+// read, which view's server a client of the check's kind gets, a class
+// value with a stray byte, and the lock probe that creates nothing.
+// NOTE: under Wine HKCR does not merge the user's classes and the check
+// runs elevated: the per-user AppID row proves only that the line names
+// the machine's key; on Windows it is the row that catches a merged read.
+TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
+  const bool client64 = sizeof(void*) == 8;  // the check is built alike
+  const std::wstring missing = ulvex_test::BinFolder() + L"\\NoSuchHost.exe";
+  const std::wstring standIn = ulvex_test::BinFolder() + L"\\StandInHost.exe";
+  const std::wstring lockFile = RunLockFile();
+  const std::wstring userAppId = L"Software\\Classes\\AppID\\";
+  const std::wstring programFiles32 =
+      Expanded(L"%ProgramFiles(x86)%\\Ulvex Test\\EXCEL.EXE");
+  const auto standInWithRunAs = [](const std::wstring& runAs) {
+    return ulvex_test::RegisterStandInHost(L"Excel.Application.16") &&
+           ulvex_test::SetStandInRunAs(runAs);
+  };
+  // COM reads whole code units: the stray byte is no part of the command.
+  const auto strayByte = [&] {
+    if (!ulvex_test::RegisterStandInHost(L"Excel.Application.16")) return false;
+    const std::wstring text = L"\"" + standIn + L"\"";
+    std::vector<unsigned char> bytes;
+    for (wchar_t unit : text) {
+      bytes.push_back(static_cast<unsigned char>(unit & 0xFF));
+      bytes.push_back(static_cast<unsigned char>(unit >> 8));
+    }
+    bytes.insert(bytes.end(), {0, 0, 'x'});
+    return ulvex_test::WriteRegistryValue(
+        HKEY_CLASSES_ROOT,
+        L"CLSID\\" + RegisteredClassId() + L"\\LocalServer32", nullptr, REG_SZ,
+        bytes.data(), static_cast<DWORD>(bytes.size()));
+  };
+  // An elevated check reads the machine's classes alone, and says so.
+  const std::string classesRead =
+      ulvex_test::TokenIsElevated()
+          ? "Excel.Application of the machine "
+            "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an elevated "
+            "run trusts): version 16"
+          : "Excel.Application: version 16";
+  const struct {
+    const char* name;
+    std::function<bool()> setUp;
+    std::wstring arguments;
+    DWORD status;
+    std::vector<std::string> lines;  // each the start of a line
+  } rows[] = {
+      {"RunAs naming another account",
+       [&] { return standInWithRunAs(L"SYSTEM"); },
+       L"/nohost",
+       1,
+       {Line("ok", "host-registration", classesRead),
+        Line("FAIL", "dcom-identity",
+             "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{"),
+        "     What to do: Choose \"The launching user\""}},
+      {"a per-user AppID without RunAs over the machine's RunAs",
+       [&] {
+         return standInWithRunAs(L"SYSTEM") &&
+                ulvex_test::CreateRegistryKey(HKEY_CURRENT_USER,
+                                              userAppId + RegisteredClassId());
+       },
+       L"/nohost",
+       1,
+       {Line("FAIL", "dcom-identity",
+             "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{")}},
+      // The check's account is "DOMAIN\user"; the name alone is the same
+      // account.
+      {"RunAs naming this account without its domain",
+       [&] { return standInWithRunAs(UserName()); },
+       L"/nohost",
+       0,
+       {Line("ok", "dcom-identity",
+             "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{")}},
+      {"every view names a missing program",
+       [] { return ulvex_test::RegisterBrokenHost(); },
+       L"/nohost",
+       1,
+       {Line("FAIL", "host-registration", "Excel.Application")}},
+      {"the server of the check's own kind missing beside the other",
+       [&] {
+         const std::wstring quoted = L"\"" + standIn + L"\"";
+         const std::wstring gone = L"\"" + missing + L"\"";
+         return client64 ? ulvex_test::RegisterHostServerInViews(quoted, gone,
+                                                                 missing)
+                         : ulvex_test::RegisterHostServerInViews(gone, quoted,
+                                                                 standIn);
+       },
+       L"/nohost",
+       1,
+       {Line("FAIL", "host-registration", "Excel.Application"),
+        "     What to do: Repair Excel (Settings, Apps, Microsoft Office, "
+        "Modify, Quick Repair): the program " +
+            Narrow(missing) + ", which COM starts for a run here"}},
+      {"a LocalServer32 with a stray byte after its terminator",
+       strayByte,
+       L"",
+       0,
+       {Line("ok", "host-registration", "Excel.Application"),
+        Line("ok", "host-start", "Excel 16.0 started in ")}},
+      {"no run lock yet: the probe creates none",
+       [&] {
+         DeleteFileW(lockFile.c_str());
+         return ulvex_test::RegisterStandInHost(L"Excel.Application.16");
+       },
+       L"/nohost",
+       0,
+       {Line("ok", "run-lock",
+             "the run lock " + Narrow(lockFile) + " does not exist yet")}},
+  };
+  ASSERT_TRUE(ulvex_test::CreateHandoffKey());
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installed installed("");
+    ASSERT_TRUE(row.setUp());
+    const std::wstring classId = RegisteredClassId();
+    const auto run = RunCheck(installed, row.arguments);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, row.status) << out;
+    for (const std::string& line : row.lines)
+      EXPECT_TRUE(HasLineStarting(out, line)) << line << "\n---\n" << out;
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+    ulvex_test::KillStandInHosts();
+    if (!classId.empty())
+      ulvex_test::DeleteRegistryTree(HKEY_CURRENT_USER, userAppId + classId);
+  }
+  // The probe created no lock file.
+  EXPECT_EQ(GetFileAttributesW(lockFile.c_str()), INVALID_FILE_ATTRIBUTES);
+  // The run ties the host of that registration, as the check did.
+  {
+    Installed installed("progress " + std::string(kSuccess) + "\n");
+    ASSERT_TRUE(strayByte());
+    RunOptions options;
+    options.timeoutMs = kCheckLimitMs;
+    const auto run =
+        RunProgram(installed.folder.QuotedProgram() + L" /taskid=7", options);
+    const std::string out = Lines(run.out);
+    EXPECT_EQ(run.exitCode, 0u) << out;
+    EXPECT_EQ(out.find("could not be tied"), std::string::npos) << out;
+    EXPECT_TRUE(ulvex_test::WaitForStandInExit(kHostGoneMs));
+    ulvex_test::KillStandInHosts();
+  }
+  // The 32-bit view's program, named as a 32-bit launcher expands it.
+  if (!programFiles32.empty() && programFiles32[0] != L'%') {
+    ASSERT_TRUE(
+        ulvex_test::RegisterHostServer(L"%ProgramFiles%\\Ulvex Test\\EXCEL.EXE",
+                                       REG_EXPAND_SZ, false, KEY_WOW64_32KEY));
+    Installed installed("");
+    const std::string out = Lines(RunCheck(installed, L"/nohost").out);
+    EXPECT_NE(out.find("32-bit view: class {"), std::string::npos) << out;
+    EXPECT_NE(
+        out.find("LocalServer32 " + Narrow(programFiles32) + " (missing)"),
+        std::string::npos)
+        << out;
+  }
+}
+
 // /json: one object that a JSON parser reads, with every check in order.
 TEST_F(CheckTest, JsonIsOneObjectWithEveryCheck) {
   ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
@@ -649,8 +841,8 @@ TEST_F(CheckTest, APerUserRegistrationCountsOnlyWithoutElevation) {
       out, Line("ok", "host-registration",
                 elevated ? "Excel.Application of the machine "
                            "(HKEY_LOCAL_MACHINE\\Software\\Classes, all an "
-                           "elevated run trusts): version 16,"
-                         : "Excel.Application: version 12,")))
+                           "elevated run trusts): version 16 ("
+                         : "Excel.Application: version 12 (")))
       << ulvex_test::MachineFactsLine() << "\n" << out;
 }
 

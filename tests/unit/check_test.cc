@@ -84,7 +84,7 @@ TEST(CheckReportTest, LinesAndTheVerdict) {
   EXPECT_EQ(report.Add(warn), ResultLines(warn));
   EXPECT_EQ(report.EndWith(fail),
             ResultLines(fail) +
-                "\nThis installation is not ready: 1 checks failed.\n");
+                "\nThis installation is not ready: 1 check failed.\n");
   EXPECT_EQ(report.Status(), 0);
   EXPECT_EQ(report.End(),
             "\nThis installation is ready for an unattended Ulvex Task.\n");
@@ -146,6 +146,10 @@ TEST(CheckReportTest, JsonIsAsciiAndReadsBackWhole) {
   // An unpaired surrogate is no character: U+FFFD stands for it.
   EXPECT_EQ(read["checks"][2]["found"], "\xEF\xBF\xBDx");
   EXPECT_EQ(read["checks"][2]["advice"], "fix");
+  // A warning is no failure: the installation is ready.
+  const auto warned = nlohmann::json::parse(
+      ReportJson({results[0], results[1]}, {"1.0.0", "C:\\U"}), nullptr, false);
+  EXPECT_EQ(warned["ready"], true);
 }
 
 // Each row: a check's result, its status and how its found text begins.
@@ -273,7 +277,8 @@ TEST(VerdictsTest, FilesKeysLimitsAndTheLock) {
        "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex does not exist"},
       {"key refused", JudgeHandoffKey(5), CheckStatus::Fail,
        "HKEY_CURRENT_USER\\Software\\Quennet\\Ulvex cannot be opened for "
-       "setting values (error 5: access denied)"},
+       "setting, reading and watching values, as a run opens it (error 5: "
+       "access denied)"},
       {"no limit", JudgeTimeLimit(unset), CheckStatus::Ok, "no limit"},
       {"a limit", JudgeTimeLimit(valid), CheckStatus::Ok,
        "2 hours (ULVEX_TIME_LIMIT=2h)"},
@@ -290,6 +295,11 @@ TEST(VerdictsTest, FilesKeysLimitsAndTheLock) {
        "the run lock C:\\L\\Quennet\\UlvexCmdLine\\run.lock cannot be opened "
        "or created at"},
   });
+  // The lock file itself refused: its own folder is where rights lack.
+  EXPECT_NE(JudgeRunLock(refused).advice.find(
+                "change files in C:\\L\\Quennet\\UlvexCmdLine (its"),
+            std::string::npos)
+      << JudgeRunLock(refused).advice;
 }
 
 TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
@@ -304,21 +314,42 @@ TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
   view64.serverImage.clear();
   working.views = {view32, view64};
   working.version = L"16";
+  working.versionSource = L"HKEY_CLASSES_ROOT\\Excel.Application\\CurVer";
   halfBroken.views = {view32, view32};
   halfBroken.views[1].view64 = true;
   halfBroken.views[1].fileError = 2;
   halfBroken.version = L"12";
-  DcomFacts unregistered, noRunAs, interactive, mine, other;
+  // The program COM starts for a client of the check's kind decides.
+  RegistrationFacts allMissing = halfBroken;
+  allMissing.views[0].fileError = 2;
+  RegistrationFacts ownViewMissing = halfBroken;
+  ownViewMissing.windows64 = true;
+  ownViewMissing.views[0].fileError = 2;
+  ownViewMissing.views[1].fileError = 0;
+  RegistrationFacts client64 = ownViewMissing;
+  client64.client64 = true;
+  RegistrationFacts prefers64 = ownViewMissing;
+  prefers64.preferredBitness = 3;
+  prefers64.appIdKey = L"HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A}";
+  RegistrationFacts prefers32 = prefers64;
+  prefers32.preferredBitness = 2;
+  prefers32.views[0].serverImage.clear();
+  DcomFacts unregistered, noRunAs, interactive, mine, other, unknown;
   noRunAs.registered = interactive.registered = mine.registered = true;
-  other.registered = true;
-  noRunAs.appIdKey = interactive.appIdKey = L"HKEY_CLASSES_ROOT\\AppID\\{A}";
-  mine.appIdKey = other.appIdKey = noRunAs.appIdKey;
+  other.registered = unknown.registered = true;
+  noRunAs.appIdKey = interactive.appIdKey =
+      L"HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A}";
+  mine.appIdKey = other.appIdKey = unknown.appIdKey = noRunAs.appIdKey;
   noRunAs.readError = 2;
   interactive.runAs = L"interactive user";
   mine.runAs = L"PC\\ann";
   mine.thisAccount = true;
+  mine.resolved = true;
   other.runAs = L"PC\\bob";
   other.account = L"PC\\ann";
+  other.resolved = true;
+  unknown.runAs = L"PC\\nobody";
+  unknown.lookupError = 1332;
   DesktopFinding interactiveDesktop, missing;
   interactiveDesktop.session = {true, 1, true, true};
   missing.interactive = false;
@@ -336,26 +367,48 @@ TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
       {"not registered", JudgeRegistration(none), CheckStatus::Fail,
        "Excel.Application names no class in either registry view"},
       {"a 32-bit host", JudgeRegistration(working), CheckStatus::Ok,
-       "Excel.Application: version 16, so a run sets FileValidation and the "
+       "Excel.Application: version 16 (HKEY_CLASSES_ROOT\\Excel.Application\\"
+       "CurVer, as a run reads it), so a run sets FileValidation and the "
        "Office options; 32-bit view: class {C} (CurVer "
        "Excel.Application.16), LocalServer32 C:\\X\\EXCEL.EXE (32-bit); "
        "64-bit view: class {C} (CurVer Excel.Application.16), no "
-       "LocalServer32 program in this view"},
-      {"one view's program missing", JudgeRegistration(halfBroken),
+       "LocalServer32 program in this view; a 32-bit run gets the 32-bit "
+       "view's program"},
+      {"the other view's program missing", JudgeRegistration(halfBroken),
        CheckStatus::Warn,
        "Excel.Application: version 12, so a run sets the Office options but "
        "not FileValidation"},
+      {"every view's program missing", JudgeRegistration(allMissing),
+       CheckStatus::Fail, "Excel.Application: version 12"},
+      {"the 32-bit program missing beside a 64-bit one",
+       JudgeRegistration(ownViewMissing), CheckStatus::Fail,
+       "Excel.Application: version 12"},
+      {"the same for a 64-bit client", JudgeRegistration(client64),
+       CheckStatus::Warn, "Excel.Application: version 12"},
+      {"PreferredServerBitness 3 for a 32-bit client",
+       JudgeRegistration(prefers64), CheckStatus::Warn,
+       "Excel.Application: version 12"},
+      {"PreferredServerBitness 2 without a 32-bit server",
+       JudgeRegistration(prefers32), CheckStatus::Fail,
+       "Excel.Application: version 12"},
       {"no class", JudgeDcomIdentity(unregistered), CheckStatus::Ok,
        "no class registered"},
       {"no RunAs", JudgeDcomIdentity(noRunAs), CheckStatus::Ok,
-       "no RunAs in HKEY_CLASSES_ROOT\\AppID\\{A}"},
+       "no RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A}"},
       {"interactive user", JudgeDcomIdentity(interactive), CheckStatus::Warn,
-       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} is \"Interactive User\""},
+       "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A} is "
+       "\"Interactive User\""},
       {"this account", JudgeDcomIdentity(mine), CheckStatus::Ok,
-       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} names this account"},
-      {"another account", JudgeDcomIdentity(other), CheckStatus::Warn,
-       "RunAs in HKEY_CLASSES_ROOT\\AppID\\{A} names the account PC\\bob, not "
-       "this account (PC\\ann)"},
+       "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A} names "
+       "this account"},
+      {"another account", JudgeDcomIdentity(other), CheckStatus::Fail,
+       "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A} names the "
+       "account PC\\bob, not this account (PC\\ann)"},
+      {"a name that is no account here", JudgeDcomIdentity(unknown),
+       CheckStatus::Warn,
+       "RunAs in HKEY_LOCAL_MACHINE\\Software\\Classes\\AppID\\{A} names "
+       "PC\\nobody, which this check cannot look up as an account (error "
+       "1332)"},
       {"a desktop", JudgeDesktop(interactiveDesktop), CheckStatus::Ok,
        "this session (1) has an interactive desktop"},
       {"no desktop, no Desktop folder", JudgeDesktop(missing),
@@ -369,6 +422,20 @@ TEST(VerdictsTest, TheHostsRegistrationIdentityAndDesktop) {
        "Excel (process 42), left running by an earlier run of this user, "
        "still runs (it runs in another session)"},
   });
+  // Where a run gets the missing program, the advice says so.
+  EXPECT_NE(JudgeRegistration(ownViewMissing)
+                .found.find("; a 32-bit run gets the 32-bit view's program"),
+            std::string::npos);
+  EXPECT_NE(JudgeRegistration(ownViewMissing)
+                .advice.find("which COM starts for a run here"),
+            std::string::npos);
+  EXPECT_NE(JudgeRegistration(prefers64).found.find(
+                "; a 32-bit run gets the 64-bit view's program "
+                "(PreferredServerBitness 3 in HKEY_LOCAL_MACHINE"),
+            std::string::npos);
+  // Another account: what to change.
+  EXPECT_NE(JudgeDcomIdentity(other).advice.find("or run the task as PC\\bob"),
+            std::string::npos);
   // The run's own advice, as the run prints it.
   EXPECT_EQ(JudgeDesktop(missing).advice, "create the folder C:\\P\\Desktop");
 }
@@ -388,6 +455,9 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
   watched = tied;
   watched.tied = false;
   watched.notHostReason = "its program is not the registered Excel";
+  HostStartFacts otherUser = watched;
+  otherUser.notHostReason = "it runs as another user";
+  otherUser.otherUser = true;
   WorkbookFacts done, refused, silent;
   refused.failedCall = "Workbooks.Add";
   refused.status = 0x80020009u;
@@ -420,6 +490,10 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
        "Excel 16.0 started in 1.23 s, window 0x10044 of process 7, but it "
        "could not be tied to this check (its program is not the registered "
        "Excel)"},
+      {"a host of another account", JudgeHostStart(otherUser),
+       CheckStatus::Fail,
+       "Excel 16.0 started in 1.23 s, window 0x10044 of process 7, but that "
+       "process runs as another account than this check"},
       {"opened and closed", JudgeWorkbook(done), CheckStatus::Ok,
        "Workbooks.Open opened C:\\T\\UlvexCheck-7.txt, a small file of "
        "this check's own"},
@@ -470,6 +544,10 @@ TEST(VerdictsTest, StartingTheHostAndAWorkbook) {
        CheckStatus::Fail,
        "the time limit (ULVEX_TIME_LIMIT=5m) ran out during Close"},
   });
+  // A process that is not the host is only watched by a run: no record.
+  EXPECT_NE(
+      JudgeHostStart(watched).advice.find("it neither ties nor records it"),
+      std::string::npos);
   EXPECT_EQ(JudgeStopped("desktop", "", "Ctrl+C", {}).found,
             "the check was stopped by Ctrl+C");
   EXPECT_EQ(HostLetGoNote("Quit", L"", nullptr, {HostEnding::Gone}),

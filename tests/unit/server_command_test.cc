@@ -104,8 +104,10 @@ TEST(ServerCommandTest, RegistryTextStopsAtItsNulOrItsEnd) {
       {"unterminated", {'A', 0, 'B', 0x01}, true, L"A\u0142"},
       {"text after its NUL", {'A', 0, 0, 0, 'B', 0}, true, L"A"},
       {"empty", {}, true, L""},
-      {"odd, unterminated", {'A', 0, 'B', 0, 'C'}, false, L""},
-      {"odd, one byte", {'A'}, false, L""},
+      // A stray byte after the last code unit is left unread, as COM does.
+      {"odd, unterminated", {'A', 0, 'B', 0, 'C'}, true, L"AB"},
+      {"odd, terminated", {'A', 0, 0, 0, 'C'}, true, L"A"},
+      {"odd, one byte", {'A'}, true, L""},
   };
   for (const auto& row : cases) {
     SCOPED_TRACE(row.name);

@@ -138,6 +138,44 @@ TEST_F(HandoffStoreTest, AFailedWriteIsReportedAndEndsTheHandOff) {
   }
 }
 
+// The probe asks for every right a run needs at once. Wine does not
+// enforce a key's access rights: a key that grants setting but not
+// notifying is played by an opener that refuses what it does not grant.
+REGSAM grantedRights = 0;
+REGSAM askedRights = 0;
+LSTATUS OpenWithGrantedRights(REGSAM access) {
+  askedRights = access;
+  return (access & ~grantedRights) != 0 ? ERROR_ACCESS_DENIED
+                                        : OpenHandoffKeyOnly(access);
+}
+
+TEST_F(HandoffStoreTest, TheProbeAsksForEveryRightARunNeeds) {
+  const struct {
+    const char* name;
+    REGSAM granted;
+    LSTATUS status;
+  } rows[] = {
+      {"all a run needs", KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_NOTIFY,
+       ERROR_SUCCESS},
+      {"setting but not notifying", KEY_SET_VALUE | KEY_QUERY_VALUE,
+       ERROR_ACCESS_DENIED},
+      {"reading and notifying but not setting", KEY_QUERY_VALUE | KEY_NOTIFY,
+       ERROR_ACCESS_DENIED},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    grantedRights = row.granted;
+    EXPECT_EQ(ProbeHandoffKey(OpenWithGrantedRights), row.status);
+    EXPECT_EQ(askedRights, static_cast<REGSAM>(KEY_SET_VALUE | KEY_QUERY_VALUE |
+                                               KEY_NOTIFY));
+  }
+  // The real key: opened, never created, nothing written.
+  EXPECT_EQ(ProbeHandoffKey(), ERROR_SUCCESS);
+  ASSERT_TRUE(ulvex_test::DeleteHandoffKey());
+  EXPECT_EQ(ProbeHandoffKey(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(ulvex_test::HandoffKeyExists());
+}
+
 TEST_F(HandoffStoreTest, ReaderTakesAnyStoredDataSafely) {
   const std::wstring text4095(4095, L'x');
   const struct {
