@@ -135,10 +135,19 @@ bool FilesKeepLabels(const std::wstring& folder) {
 bool ClassesRootMergesUserClasses() {
   const wchar_t kProbe[] = L"Software\\Classes\\UlvexTest.MergeProbe";
   HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, kProbe, 0, nullptr,
-                      REG_OPTION_VOLATILE, KEY_READ, nullptr, &key,
+  // NOTE: a volatile key made with a missing parent makes the parent
+  // volatile too, and a volatile key takes no lasting subkeys: the user's
+  // classes key is made (or opened) as an ordinary key first.
+  HKEY classes = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
+                      KEY_CREATE_SUB_KEY, nullptr, &classes,
                       nullptr) != ERROR_SUCCESS)
     return false;
+  const LSTATUS made =
+      RegCreateKeyExW(classes, L"UlvexTest.MergeProbe", 0, nullptr,
+                      REG_OPTION_VOLATILE, KEY_READ, nullptr, &key, nullptr);
+  RegCloseKey(classes);
+  if (made != ERROR_SUCCESS) return false;
   RegCloseKey(key);
   const bool merged =
       RegOpenKeyExW(HKEY_CLASSES_ROOT, L"UlvexTest.MergeProbe", 0, KEY_READ,
