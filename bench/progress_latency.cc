@@ -154,17 +154,6 @@ class AddIn {
   int failures_ = 0;
 };
 
-double CpuSeconds(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return -1;
-  auto seconds = [](const FILETIME& t) {
-    return static_cast<double>((ULONGLONG{t.dwHighDateTime} << 32) |
-                               t.dwLowDateTime) /
-           1e7;
-  };
-  return seconds(kernel) + seconds(user);
-}
-
 double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return -1;
   std::sort(values.begin(), values.end());
@@ -373,11 +362,13 @@ int main(int argc, char** argv) {
 
     // Idle: nothing written; every wake-up prints one dot.
     size_t mark = out.Snapshot().size();
-    const double idleCpuStart = CpuSeconds(child.process.hProcess);
+    const double idleCpuStart =
+        ulvex_test::ProcessCpuSeconds(child.process.hProcess);
     const double idleStart = ulvex_test::MillisecondsNow();
     Sleep(static_cast<DWORD>(idleSeconds) * 1000);
     const double idleMs = ulvex_test::MillisecondsNow() - idleStart;
-    const double idleCpu = CpuSeconds(child.process.hProcess) - idleCpuStart;
+    const double idleCpu =
+        ulvex_test::ProcessCpuSeconds(child.process.hProcess) - idleCpuStart;
     const std::string afterIdle = out.Snapshot();
     const auto dots =
         std::count(afterIdle.begin() + mark, afterIdle.end(), '.');

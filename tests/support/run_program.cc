@@ -1,5 +1,7 @@
 #include "tests/support/run_program.h"
 
+#include <tlhelp32.h>
+
 #include <vector>
 
 namespace ulvex_test {
@@ -317,6 +319,38 @@ std::string Narrow(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
                       &narrow[0], length, nullptr, nullptr);
   return narrow;
+}
+
+double ProcessCpuSeconds(HANDLE process) {
+  const DWORD processId = GetProcessId(process);
+  if (processId == 0) return -1;
+  // The snapshot lists every thread of the system, each with its process.
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((ULONGLONG{t.dwHighDateTime} << 32) |
+                               t.dwLowDateTime) /
+           1e7;
+  };
+  double total = 0;
+  int read = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more;
+       more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != processId) continue;
+    const HANDLE thread =
+        OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ThreadID);
+    if (thread == nullptr) continue;  // it ended since the snapshot
+    FILETIME created, exited, kernel, user;
+    if (GetThreadTimes(thread, &created, &exited, &kernel, &user)) {
+      total += seconds(kernel) + seconds(user);
+      ++read;
+    }
+    CloseHandle(thread);
+  }
+  CloseHandle(snapshot);
+  return read > 0 ? total : -1;
 }
 
 }  // namespace ulvex_test

@@ -121,6 +121,12 @@ std::string AnsiBytes(const std::wstring& text);
 /// A monotonic clock in milliseconds, for benchmarks.
 double MillisecondsNow();
 
+/// The processor time (kernel and user) that the threads a process has now
+/// have used, in seconds; -1 when it cannot be read. Summed over its threads
+/// because Wine's GetProcessTimes gives any other process the caller's own
+/// times; a thread that has ended is not counted.
+double ProcessCpuSeconds(HANDLE process);
+
 /// Wide text from UTF-8 and back.
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);

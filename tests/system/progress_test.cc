@@ -778,13 +778,7 @@ TEST_F(ProgressTest, WaitingWithoutChangesIsQuietAndCheap) {
     for (size_t i = mark; i < out.size(); ++i) dots += out[i] == '.';
     EXPECT_EQ(out.find_first_not_of('.', mark), std::string::npos)
         << Visible(out);
-    FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(child.process(), &created, &exited, &kernel, &user)) {
-      auto seconds = [](const FILETIME& t) {
-        return ((ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
-      };
-      cpuSeconds = seconds(kernel) + seconds(user);
-    }
+    cpuSeconds = ulvex_test::ProcessCpuSeconds(child.process());
     WriteProgress(L"QUIT");
   };
   const auto run = RunProgram(Program() + L" /taskid=7", options);
