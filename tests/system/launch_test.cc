@@ -637,13 +637,16 @@ TEST(LaunchTest, HostScenarios) {
        nullptr,
        L"\uff0ftaskid=7"},
       // To a pipe, what the ANSI code page (1252) lacks is "?", never a
-      // look-alike; what it has is the same bytes as ever.
+      // look-alike; what it has is the same bytes as ever. The text stays
+      // 600 ms: a monitor held up longer on a loaded machine would see
+      // only the final text, and well under the second after which it
+      // prints a dot.
       {"Polish, Greek and Chinese text on a pipe",
        Registration::kStandIn,
        L"Excel.Application.16",
        "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
        "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
-       "d\xC5\xBA\nsleep 200\nprogress " +
+       "d\xC5\xBA\nsleep 600\nprogress " +
            std::string(kSuccess) + "\nquit\n",
        FileState::kWritable,
        FileState::kMissing,
@@ -958,7 +961,7 @@ TEST(LaunchTest, TextInAnyScriptReachesAConsoleWhole) {
       install.WriteFile(L"App\\Ulvex",
                         "progress \xCE\x91\xCE\xB8\xCE\xAE\xCE\xBD\xCE\xB1 "
                         "\xE6\x9D\xB1\xE4\xBA\xAC \xC5\x81\xC3\xB3"
-                        "d\xC5\xBA\nsleep 200\nprogress " +
+                        "d\xC5\xBA\nsleep 600\nprogress " +
                             std::string(kSuccess) + "\nquit\n"));
   ASSERT_TRUE(ulvex_test::RegisterStandInHost(L"Excel.Application.16"));
   ASSERT_TRUE(
