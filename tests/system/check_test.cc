@@ -536,7 +536,9 @@ TEST_F(CheckTest, RegistrationAndIdentityAsComReadsThem) {
   EXPECT_EQ(GetFileAttributesW(lockFile.c_str()), INVALID_FILE_ATTRIBUTES);
   // The run ties the host of that registration, as the check did.
   {
-    Installed installed("progress " + std::string(kSuccess) + "\n");
+    // The add-in quits its host at the end, as a task with /quitok does:
+    // a visible host would stay.
+    Installed installed("progress " + std::string(kSuccess) + "\nquit\n");
     ASSERT_TRUE(strayByte());
     RunOptions options;
     options.timeoutMs = kCheckLimitMs;
